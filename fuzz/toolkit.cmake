@@ -1,0 +1,1 @@
+# Fuzz harnesses of the toolkit area.
