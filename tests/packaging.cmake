@@ -1,1 +1,94 @@
-# Tests of the packaging area.
+# Tests of the packaging area: install the build into a scratch prefix once (fixture
+# fast_installed), then build programs against that tree the ways a user would: find_package from
+# C and from C++, and a plain compiler command line from pkg-config. The C program is the example
+# in examples/; every program's output is compared with the expected output in tests/consumer/.
+if(NOT FAST_INSTALL)
+    return()
+endif()
+
+set(_pkg_dir ${CMAKE_CURRENT_SOURCE_DIR}/consumer)
+set(_pkg_work ${CMAKE_CURRENT_BINARY_DIR}/packaging)
+set(_pkg_prefix ${_pkg_work}/prefix)
+set(_pkg_example_args "${PROJECT_SOURCE_DIR}/examples/reads.fq")
+
+# Consumers are built with the project's compilers, warnings as errors, and under the sanitizers
+# when the library was (its objects need the sanitizer runtime).
+set(_pkg_c_flags "-Wall -Wextra -Wpedantic -Werror")
+set(_pkg_cxx_flags "${_pkg_c_flags}")
+if(FAST_SANITIZE)
+    string(APPEND _pkg_c_flags " -fsanitize=address,undefined -fno-sanitize-recover=all")
+    string(APPEND _pkg_cxx_flags " -fsanitize=address,undefined -fno-sanitize-recover=all")
+endif()
+set(_pkg_build_type ${CMAKE_BUILD_TYPE})
+if(NOT _pkg_build_type)
+    set(_pkg_build_type Release)
+endif()
+
+add_test(NAME packaging.install
+         COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${PROJECT_BINARY_DIR} -DPREFIX=${_pkg_prefix}
+                 -DCONFIG=$<CONFIG> -P ${_pkg_dir}/install.cmake)
+set_tests_properties(packaging.install PROPERTIES FIXTURES_SETUP fast_installed)
+
+set(_pkg_expected_files
+    ${CMAKE_INSTALL_BINDIR}/clean_replace
+    ${CMAKE_INSTALL_INCLUDEDIR}/fast.h
+    ${CMAKE_INSTALL_LIBDIR}/libfast.a
+    ${FAST_INSTALL_CMAKEDIR}/fastConfig.cmake
+    ${FAST_INSTALL_CMAKEDIR}/fastConfigVersion.cmake
+    ${FAST_INSTALL_CMAKEDIR}/fastTargets.cmake
+    ${FAST_INSTALL_CMAKEDIR}/fastTargets-<config>.cmake
+    ${FAST_INSTALL_PKGCONFIGDIR}/fast.pc
+    ${CMAKE_INSTALL_MANDIR}/man1/clean_replace.1)
+list(JOIN _pkg_expected_files "|" _pkg_expected_files)
+add_test(NAME packaging.installed_files
+         COMMAND ${CMAKE_COMMAND} -DPREFIX=${_pkg_prefix} "-DEXPECTED=${_pkg_expected_files}"
+                 -P ${_pkg_dir}/installed_files.cmake)
+
+# fast_add_cmake_consumer(NAME SOURCE_DIR PROGRAM EXPECTED_FILE ARGS): configure, build and run
+# one consumer project.
+function(fast_add_cmake_consumer name source_dir program expected args)
+    set(configure_args
+        -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+        -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}
+        "-DCMAKE_C_FLAGS=${_pkg_c_flags}"
+        "-DCMAKE_CXX_FLAGS=${_pkg_cxx_flags}"
+        -DFAST_EXAMPLES_DIR=${PROJECT_SOURCE_DIR}/examples
+        -DFAST_EXPECTED_VERSION=${PROJECT_VERSION})
+    if(CMAKE_MAKE_PROGRAM)
+        list(APPEND configure_args -DCMAKE_MAKE_PROGRAM=${CMAKE_MAKE_PROGRAM})
+    endif()
+    list(JOIN configure_args "|" configure_args)
+    add_test(NAME ${name}
+             COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${source_dir}
+                     -DBINARY_DIR=${_pkg_work}/${name} -DPREFIX=${_pkg_prefix}
+                     "-DGENERATOR=${CMAKE_GENERATOR}" -DBUILD_TYPE=${_pkg_build_type}
+                     -DPROGRAM=${program} -DEXPECTED=${expected} "-DARGS=${args}"
+                     "-DCONFIGURE_ARGS=${configure_args}" -P ${_pkg_dir}/cmake_consumer.cmake)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED fast_installed)
+endfunction()
+
+fast_add_cmake_consumer(packaging.find_package_c ${_pkg_dir}/c decode_fastq
+                        ${_pkg_dir}/decode_fastq.expected "${_pkg_example_args}")
+fast_add_cmake_consumer(packaging.find_package_cxx ${_pkg_dir}/cxx consumer_cxx
+                        ${_pkg_dir}/cxx.expected "")
+
+find_program(FAST_PKG_CONFIG NAMES pkg-config pkgconf)
+add_test(NAME packaging.pkg_config_c
+         COMMAND ${CMAKE_COMMAND} -DPKG_CONFIG=${FAST_PKG_CONFIG}
+                 -DPKGCONFIG_DIR=${_pkg_prefix}/${FAST_INSTALL_PKGCONFIGDIR}
+                 -DCC=${CMAKE_C_COMPILER} "-DCFLAGS=${_pkg_c_flags}"
+                 -DSOURCE=${PROJECT_SOURCE_DIR}/examples/decode_fastq.c
+                 -DBINARY_DIR=${_pkg_work}/packaging.pkg_config_c
+                 -DEXPECTED=${_pkg_dir}/decode_fastq.expected
+                 -DEXPECTED_VERSION=${PROJECT_VERSION} "-DARGS=${_pkg_example_args}"
+                 -P ${_pkg_dir}/pkg_config_consumer.cmake)
+set_tests_properties(packaging.pkg_config_c PROPERTIES FIXTURES_REQUIRED fast_installed
+                     SKIP_REGULAR_EXPRESSION "SKIPPED:")
+
+find_program(FAST_GROFF groff)
+find_program(FAST_MANDOC mandoc)
+add_test(NAME packaging.man_page_renders
+         COMMAND ${CMAKE_COMMAND} -DGROFF=${FAST_GROFF} -DMANDOC=${FAST_MANDOC}
+                 -DPAGE=${PROJECT_SOURCE_DIR}/man/clean_replace.1
+                 -P ${PROJECT_SOURCE_DIR}/cmake/CheckManPage.cmake)
+set_tests_properties(packaging.man_page_renders PROPERTIES SKIP_REGULAR_EXPRESSION "SKIPPED:")
