@@ -1,11 +1,31 @@
 # Thin wrapper over CMake: `make run` and `make test` do all set-up on a fresh clone.
-BUILD     ?= build
-SAN_BUILD ?= build-san
-FUZZ_BUILD ?= build-fuzz
-JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
-CMAKE     ?= cmake
+BUILD        ?= build
+SAN_BUILD    ?= build-san
+BENCH_BUILD  ?= build-bench
+FUZZ_BUILD   ?= build-fuzz
+JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE        ?= cmake
+CTEST        ?= ctest
+CLANG_FORMAT ?= clang-format
+FUZZ_CC      ?= clang
+FUZZ_CXX     ?= clang++
+# Seconds each fuzz harness runs; `make fuzz FUZZ_SECONDS=600` for a long run.
+FUZZ_SECONDS ?= 60
+# Crash, leak and timeout inputs that the fuzzers find are kept here (git-ignored).
+FUZZ_ARTIFACTS ?= fuzz-artifacts
 
-.PHONY: all configure build run test sanitize bench fuzz install clean
+# A sanitizer report must fail the test that caused it.
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1 \
+                UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+# Every C/C++ file of the tree (tracked, or new and not ignored).
+FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard -- \
+                   '*.c' '*.h' '*.cc' '*.cpp' '*.hpp' 2>/dev/null || \
+                   find . -path './build*' -prune -o \
+                       \( -name '*.c' -o -name '*.h' -o -name '*.cc' -o -name '*.cpp' -o -name '*.hpp' \) \
+                       -type f -print)
+
+.PHONY: all configure build run test sanitize bench fuzz format format-check man-check install clean
 
 all: build
 
@@ -21,17 +41,45 @@ run: build
 
 # Build and run every test.
 test: build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	$(CMAKE) -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFAST_SANITIZE=ON
 	$(CMAKE) --build $(SAN_BUILD) -j $(JOBS)
-	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+	$(SANITIZER_ENV) $(CTEST) --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Build the benchmarks and run every bench/ executable (bin/bench_*) and every bench/*.sh script.
+bench:
+	$(CMAKE) -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DFAST_BUILD_BENCH=ON -DFAST_BUILD_TESTS=OFF
+	$(CMAKE) --build $(BENCH_BUILD) -j $(JOBS)
+	sh cmake/run-benchmarks.sh $(BENCH_BUILD)
+
+# Build the libFuzzer harnesses with clang and run each (bin/fuzz_*) for FUZZ_SECONDS seconds on a
+# scratch copy of its seed corpus fuzz/corpus/<harness>/; fails on any finding.
+fuzz:
+	$(CMAKE) -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    -DCMAKE_C_COMPILER=$(FUZZ_CC) -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	    -DFAST_FUZZ=ON -DFAST_BUILD_TESTS=OFF
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS)
+	sh cmake/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) $(FUZZ_ARTIFACTS)
+
+format:
+	@test -n "$(FORMAT_FILES)" || { echo "no C/C++ files found"; exit 1; }
+	$(CLANG_FORMAT) -i $(FORMAT_FILES)
+
+format-check:
+	@test -n "$(FORMAT_FILES)" || { echo "no C/C++ files found"; exit 1; }
+	$(CLANG_FORMAT) --dry-run --Werror $(FORMAT_FILES)
+	@echo "format check: $(words $(FORMAT_FILES)) files follow .clang-format"
+
+# The man page must render without a single warning.
+man-check:
+	$(CMAKE) -DREQUIRED=ON -DGROFF="$$(command -v groff)" -DMANDOC="$$(command -v mandoc)" \
+	    -DPAGE=man/clean_replace.1 -P cmake/CheckManPage.cmake
 
 install: build
 	$(CMAKE) --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

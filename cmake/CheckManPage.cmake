@@ -1,6 +1,10 @@
 # Render a man page with every groff warning enabled; any warning fails:
-# cmake -DGROFF=<groff> -DPAGE=<page.1> [-DMANDOC=<mandoc>] -P CheckManPage.cmake
+# cmake -DGROFF=<groff> -DPAGE=<page.1> [-DMANDOC=<mandoc>] [-DREQUIRED=ON] -P CheckManPage.cmake
+# Without groff the check is skipped, or fails with REQUIRED; mandoc's lint runs when it is given.
 if(NOT GROFF)
+    if(REQUIRED)
+        message(FATAL_ERROR "groff is not installed")
+    endif()
     message("SKIPPED: groff is not installed")
     return()
 endif()
