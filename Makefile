@@ -18,12 +18,13 @@ FUZZ_ARTIFACTS ?= fuzz-artifacts
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=1:detect_stack_use_after_return=1 \
                 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
-# Every C/C++ file of the tree (tracked, or new and not ignored).
-FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard -- \
-                   '*.c' '*.h' '*.cc' '*.cpp' '*.hpp' 2>/dev/null || \
-                   find . -path './build*' -prune -o \
-                       \( -name '*.c' -o -name '*.h' -o -name '*.cc' -o -name '*.cpp' -o -name '*.hpp' \) \
-                       -type f -print)
+# Every C/C++ file of the tree: tracked or new and not ignored, or every one outside the build
+# trees when this is not a git checkout.
+FORMAT_PATTERNS = '*.c' '*.h' '*.cc' '*.cpp' '*.hpp'
+FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard -- $(FORMAT_PATTERNS) \
+                       2>/dev/null | grep . || \
+                   find . -path './build*' -prune -o -type f \( -name '*.c' -o -name '*.h' \
+                       -o -name '*.cc' -o -name '*.cpp' -o -name '*.hpp' \) -print)
 
 .PHONY: all configure build run test sanitize bench fuzz format format-check man-check install clean
 

@@ -43,6 +43,7 @@ list(JOIN _pkg_expected_files "|" _pkg_expected_files)
 add_test(NAME packaging.installed_files
          COMMAND ${CMAKE_COMMAND} -DPREFIX=${_pkg_prefix} "-DEXPECTED=${_pkg_expected_files}"
                  -P ${_pkg_dir}/installed_files.cmake)
+set_tests_properties(packaging.installed_files PROPERTIES FIXTURES_REQUIRED fast_installed)
 
 # fast_add_cmake_consumer(NAME SOURCE_DIR PROGRAM EXPECTED_FILE ARGS): configure, build and run
 # one consumer project.
@@ -64,7 +65,7 @@ function(fast_add_cmake_consumer name source_dir program expected args)
                      "-DGENERATOR=${CMAKE_GENERATOR}" -DBUILD_TYPE=${_pkg_build_type}
                      -DPROGRAM=${program} -DEXPECTED=${expected} "-DARGS=${args}"
                      "-DCONFIGURE_ARGS=${configure_args}" -P ${_pkg_dir}/cmake_consumer.cmake)
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED fast_installed)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED fast_installed TIMEOUT 300)
 endfunction()
 
 fast_add_cmake_consumer(packaging.find_package_c ${_pkg_dir}/c decode_fastq
@@ -82,7 +83,7 @@ add_test(NAME packaging.pkg_config_c
                  -DEXPECTED=${_pkg_dir}/decode_fastq.expected
                  -DEXPECTED_VERSION=${PROJECT_VERSION} "-DARGS=${_pkg_example_args}"
                  -P ${_pkg_dir}/pkg_config_consumer.cmake)
-set_tests_properties(packaging.pkg_config_c PROPERTIES FIXTURES_REQUIRED fast_installed
+set_tests_properties(packaging.pkg_config_c PROPERTIES FIXTURES_REQUIRED fast_installed TIMEOUT 300
                      SKIP_REGULAR_EXPRESSION "SKIPPED:")
 
 find_program(FAST_GROFF groff)
