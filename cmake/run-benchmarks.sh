@@ -1,9 +1,10 @@
 #!/bin/sh
-# Run every benchmark of a build made with -DFAST_BUILD_BENCH=ON: each executable <build>/bin/bench_*
-# (Google Benchmark; BENCH_ARGS are passed on, e.g. BENCH_ARGS=--benchmark_filter=Sort) and each
-# script bench/*.sh. A script runs from the source tree with FAST_BUILD_DIR and FAST_BIN_DIR set
-# and the build's bin/ first on PATH. Every benchmark runs even when one fails; the run fails then.
-# Usage: sh cmake/run-benchmarks.sh <build-dir>
+# Run every benchmark of a build made with -DFAST_BUILD_BENCH=ON: each executable
+# <build>/bin/bench_* (Google Benchmark; BENCH_ARGS are passed on, for example
+# BENCH_ARGS=--benchmark_filter=Sort) and each script bench/*.sh (by its #! line when executable,
+# else by bash). A script runs from the top of the source tree with FAST_BUILD_DIR and FAST_BIN_DIR
+# set and the build's bin/ first on PATH. Every benchmark runs even when one fails; the run fails
+# then. Usage: sh cmake/run-benchmarks.sh <build-dir>
 set -u
 cd "$(dirname "$0")/.."
 build=${1:?usage: run-benchmarks.sh <build-dir>}
@@ -13,8 +14,7 @@ export FAST_BUILD_DIR FAST_BIN_DIR
 PATH=$FAST_BIN_DIR:$PATH
 export PATH
 
-ran=0
-failed=""
+. cmake/runner-common.sh
 # run LABEL COMMAND...
 run() {
     label=$1
@@ -30,12 +30,7 @@ for exe in "$FAST_BIN_DIR"/bench_*; do
 done
 for script in bench/*.sh; do
     [ -f "$script" ] || continue
-    run "$script" sh "$script"
+    if [ -x "$script" ]; then run "$script" "./$script"; else run "$script" bash "$script"; fi
 done
 
-if [ "$ran" -eq 0 ]; then
-    echo "no benchmarks found (no $FAST_BIN_DIR/bench_*, no bench/*.sh)"
-elif [ -n "$failed" ]; then
-    echo "benchmarks failed:$failed"
-    exit 1
-fi
+finish "no benchmarks found (no $FAST_BIN_DIR/bench_*, no bench/*.sh)" "benchmarks failed"

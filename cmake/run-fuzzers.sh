@@ -12,8 +12,7 @@ seconds=${2:-60}
 artifacts=${3:-fuzz-artifacts}
 case $seconds in '' | *[!0-9]*) echo "seconds must be a whole number: $seconds"; exit 2 ;; esac
 
-ran=0
-failed=""
+. cmake/runner-common.sh
 for harness in "$build"/bin/fuzz_*; do
     [ -f "$harness" ] && [ -x "$harness" ] || continue
     name=$(basename "$harness")
@@ -41,11 +40,5 @@ for harness in "$build"/bin/fuzz_*; do
     fi
 done
 
-if [ "$ran" -eq 0 ]; then
-    echo "no fuzz harnesses in $build/bin (fuzz_*)"
-elif [ -n "$failed" ]; then
-    echo "fuzzers with findings:$failed"
-    exit 1
-else
-    echo "all $ran fuzz harnesses ran ${seconds}s each without a finding"
-fi
+finish "no fuzz harnesses in $build/bin (fuzz_*)" "fuzzers with findings" \
+    "all $ran fuzz harnesses ran ${seconds}s each without a finding"
