@@ -12,9 +12,8 @@ struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
 };
 
-// Number of indexes lo..hi as an unsigned count; false when there are none or 2^64 of them.
+// Number of indexes lo..hi (hi >= lo) as an unsigned count; false when it is 2^64.
 bool span(int64_t lo, int64_t hi, uint64_t *count) {
-    if (hi < lo) return false;
     return !__builtin_add_overflow(static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo), 1u,
                                    count);
 }
@@ -36,11 +35,10 @@ bool offset(const void *start, int64_t index, std::size_t size, uintptr_t *out) 
 template <class T>
 T **matrix(const char *table_error, const char *block_error, int64_t rl, int64_t rh, int64_t cl,
            int64_t ch) {
+    if (rh < rl || ch < cl) return nullptr;
     uint64_t rows, cols, table_bytes, cells, block_bytes;
-    if (!span(rl, rh, &rows) || !span(cl, ch, &cols)) return nullptr;
-
     std::unique_ptr<T *, FreeDeleter> table;
-    if (bytes(rows, sizeof(T *), &table_bytes))
+    if (span(rl, rh, &rows) && bytes(rows, sizeof(T *), &table_bytes))
         table.reset(static_cast<T **>(std::calloc(rows, sizeof(T *))));
     if (!table) {
         std::puts(table_error);
@@ -48,7 +46,8 @@ T **matrix(const char *table_error, const char *block_error, int64_t rl, int64_t
     }
 
     std::unique_ptr<T, FreeDeleter> block;
-    if (!__builtin_mul_overflow(rows, cols, &cells) && bytes(cells, sizeof(T), &block_bytes))
+    if (span(cl, ch, &cols) && !__builtin_mul_overflow(rows, cols, &cells) &&
+        bytes(cells, sizeof(T), &block_bytes))
         block.reset(static_cast<T *>(std::calloc(cells, sizeof(T))));
     if (!block) {
         std::puts(block_error);
