@@ -135,9 +135,9 @@ int32_t **imatrix(int64_t rl, int64_t rh, int64_t cl, int64_t ch);
  * touching any array (which may then be NULL). Companion arrays (b, c:
  * n signed 32-bit values each) never take part in a comparison and are
  * rearranged by the same permutation as the keys, so the values at one
- * index stay together. Nothing is allocated (but see ArraySort_String),
- * nothing is printed, and every count up to INT32_MAX is sorted: the
- * pending-range stack holds 32 ranges and no int32 count needs more than 28.
+ * index stay together. Nothing is allocated, nothing is printed, and every
+ * count up to INT32_MAX is sorted: the pending-range stack holds 32 ranges
+ * and no int32 count can need more than 28.
  */
 
 /* Signed 32-bit keys, non-decreasing. */
@@ -160,12 +160,11 @@ void ArraySort_Mix3(int32_t n, int64_t *key, int32_t *b, int32_t *c);
  * points to a writable slot of the caller's; the pointers never change:
  * strings are moved by copying their bytes up to and including the zero,
  * leaving the rest of each slot as it was, so every slot must hold the
- * longest string of the array. Strings of any length are sorted alike; a
- * string of 64 bytes or more taken as the pivot is held in a malloc()
- * buffer for the rest of the call (strings within 63 characters never
- * allocate). Should that allocation fail, the sort still completes with the
- * same order and permutation; only bytes after the zeros of some slots may
- * then differ.
+ * longest string of the array. Strings of any length are sorted alike and
+ * nothing is allocated: a string of up to 63 characters taken as the pivot
+ * is copied into a 64-byte buffer inside the call; a longer one is kept in
+ * its slot and moved by exchanges, after which bytes past the zero of some
+ * slots may differ from what plain copies would leave (never the strings).
  */
 void ArraySort_String(int32_t n, char **strings, int32_t *b);
 

@@ -103,12 +103,19 @@ struct Input {
     std::vector<std::vector<char>> slots;
 };
 
+// Slot bytes after the zeros are compared too, unless a string is longer than 63 characters:
+// the library then moves it by exchanges, which may leave other bytes there.
 struct Result {
     std::vector<int64_t> keys;
     std::vector<std::vector<char>> slots;
     std::vector<int32_t> b, c;
+    bool tails = true;
     bool operator==(const Result &o) const {
-        return keys == o.keys && slots == o.slots && b == o.b && c == o.c;
+        if (keys != o.keys || b != o.b || c != o.c || slots.size() != o.slots.size()) return false;
+        if (tails && o.tails) return slots == o.slots;
+        for (std::size_t k = 0; k < slots.size(); ++k)
+            if (std::strcmp(slots[k].data(), o.slots[k].data()) != 0) return false;
+        return true;
     }
 };
 
@@ -124,7 +131,10 @@ inline Result model(Member m, const Input &in) {
     std::vector<int32_t> perm;
     if (m == Member::String) {
         std::vector<Slot> key;
-        for (const auto &s : in.slots) key.emplace_back(s);
+        for (const auto &s : in.slots) {
+            key.emplace_back(s);
+            r.tails = r.tails && key.back().size() <= 64;
+        }
         perm = steps(key, [](const Slot &x, const Slot &y) { return x > y; });
         for (auto &s : key) r.slots.push_back(s.bytes);
     } else {

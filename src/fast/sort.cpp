@@ -59,16 +59,21 @@ class NumberKeys {
     T v_{};
 };
 
-// Strings stay in their slots; moves copy bytes. The taken value lives in a 64-byte buffer,
-// or in a heap buffer kept for longer strings. Should that allocation fail, the value stays in
-// its slot (`held_`) and each move of the insertion step becomes an exchange with the slot
-// holding it: every slot still ends with the same string.
+template <class T>
+using Ascending = NumberKeys<T, false>;
+using Descending = NumberKeys<int32_t, true>;
+
+// Strings stay in their slots; moves copy bytes. A taken string of up to 63 characters is
+// copied into a 64-byte buffer. A longer one stays in its slot (`held_`) and every move onto
+// that slot becomes an exchange with it, so the taken string moves down as the others move up:
+// no allocation and no length limit. Each slot still ends with the same string; only bytes
+// after a zero can differ from what copies through a buffer would leave, and in a partition
+// not even those, since exchanging two slots leaves what copying both ways does.
 class StringKeys {
   public:
     explicit StringKeys(char **s) : s_(s) {}
     StringKeys(const StringKeys &) = delete;
     StringKeys &operator=(const StringKeys &) = delete;
-    ~StringKeys() { std::free(heap_); }
 
     bool greater(int32_t x, int32_t y) const { return std::strcmp(s_[x], s_[y]) > 0; }
     bool after_pivot(int32_t x) const { return std::strcmp(s_[x], v_) > 0; }
@@ -76,9 +81,8 @@ class StringKeys {
 
     void take(int32_t i) {
         const std::size_t size = std::strlen(s_[i]) + 1;
-        char *buffer = room(size);
-        held_ = buffer == nullptr ? i : -1;
-        v_ = buffer == nullptr ? s_[i] : static_cast<char *>(std::memcpy(buffer, s_[i], size));
+        held_ = size <= sizeof buffer_ ? -1 : i;
+        v_ = held_ < 0 ? static_cast<char *>(std::memcpy(buffer_, s_[i], size)) : s_[i];
     }
     void store(int32_t i) {
         if (held_ < 0) std::memcpy(s_[i], v_, std::strlen(v_) + 1);
@@ -86,7 +90,7 @@ class StringKeys {
     void copy(int32_t to, int32_t from) {
         if (held_ < 0) {
             std::memmove(s_[to], s_[from], std::strlen(s_[from]) + 1);
-        } else {  // held_ == to
+        } else {  // held_ == to: the taken string moves to `from`
             exchange(from, to);
             held_ = from;
             v_ = s_[from];
@@ -95,21 +99,10 @@ class StringKeys {
     void exchange(int32_t x, int32_t y) { exchange_strings(s_[x], s_[y]); }
 
   private:
-    char *room(std::size_t size) {
-        if (size <= sizeof local_) return local_;
-        if (size > heap_size_) {
-            std::free(heap_);
-            heap_ = static_cast<char *>(std::malloc(size));
-            heap_size_ = heap_ == nullptr ? 0 : size;
-        }
-        return heap_;
-    }
     char **s_;
     const char *v_ = nullptr;
     int32_t held_ = -1;
-    char *heap_ = nullptr;
-    std::size_t heap_size_ = 0;
-    char local_[64];
+    char buffer_[64];
 };
 
 // The companion arrays, given every move of the key array at the same indexes.
@@ -135,10 +128,12 @@ class Companions {
     std::array<int32_t, N> v_{};
 };
 
+// Keys and companions; a local of the sort, so the taken values can stay in registers.
 template <class Keys, std::size_t N>
 class Records {
   public:
-    Records(Keys &keys, std::array<int32_t *, N> companions) : keys_(keys), comp_(companions) {}
+    template <class Key>
+    Records(Key *key, std::array<int32_t *, N> companions) : keys_(key), comp_(companions) {}
     const Keys &keys() const { return keys_; }
     void take(int32_t i) { keys_.take(i), comp_.take(i); }
     void store(int32_t i) { keys_.store(i), comp_.store(i); }
@@ -146,11 +141,14 @@ class Records {
     void exchange(int32_t x, int32_t y) { keys_.exchange(x, y), comp_.exchange(x, y); }
 
   private:
-    Keys &keys_;
+    Keys keys_;
     Companions<N> comp_;
 };
 
-template <class R>
+// Below a range that does not start at 0 lies an element no greater than any in it (the
+// pivot or an equal element of an earlier partition), which stops the scan just as the lower
+// bound would; only the range starting at 0 needs the bound test.
+template <bool kBounded, class R>
 void insertion(R &r, int32_t lower, int32_t upper) {
     const auto &k = r.keys();
     for (int32_t p = lower + 1; p <= upper; ++p) {
@@ -158,10 +156,10 @@ void insertion(R &r, int32_t lower, int32_t upper) {
         if (!k.greater(p - 1, p)) continue;
         r.take(p);
         int32_t q = p - 1;
-        while (q >= lower && k.after_pivot(q)) {
+        do {
             r.copy(q + 1, q);
             --q;
-        }
+        } while ((!kBounded || q >= lower) && k.after_pivot(q));
         r.store(q + 1);
     }
 }
@@ -193,17 +191,20 @@ int32_t partition(R &r, int32_t lower, int32_t upper, int32_t &i) {
     return j;
 }
 
-template <class Keys, class... C>
-void quicksort(int32_t n, Keys &keys, C *...companions) {
+template <class Keys, class Key, class... C>
+void quicksort(int32_t n, Key *key, C *...companions) {
     if (n <= 1) return;
-    Records<Keys, sizeof...(C)> r(keys, {companions...});
+    Records<Keys, sizeof...(C)> r(key, {companions...});
     int32_t pending[2 * kPendingRanges];
     int top = 0;
     int32_t lower = 0;
     int32_t upper = n - 1;
     for (;;) {
         if (upper - lower <= kInsertionSpan) {
-            insertion(r, lower, upper);
+            if (lower == 0)
+                insertion<true>(r, lower, upper);
+            else
+                insertion<false>(r, lower, upper);
             if (top == 0) return;
             upper = pending[--top];
             lower = pending[--top];
@@ -224,37 +225,30 @@ void quicksort(int32_t n, Keys &keys, C *...companions) {
     }
 }
 
-template <class T, bool kDescending = false, class... C>
-void sort_numbers(int32_t n, T *key, C *...companions) {
-    NumberKeys<T, kDescending> keys(key);
-    quicksort(n, keys, companions...);
-}
-
 }  // namespace
 
 extern "C" {
 
 void ArraySort_Int(int32_t n, int32_t *key) {
-    sort_numbers(n, key);
+    quicksort<Ascending<int32_t>>(n, key);
 }
 void ArraySort_Long(int32_t n, int64_t *key) {
-    sort_numbers(n, key);
+    quicksort<Ascending<int64_t>>(n, key);
 }
 void ArraySort_Int2(int32_t n, int32_t *key, int32_t *b) {
-    sort_numbers(n, key, b);
+    quicksort<Ascending<int32_t>>(n, key, b);
 }
 void ArraySort2_Int2(int32_t n, int32_t *key, int32_t *b) {
-    sort_numbers<int32_t, true>(n, key, b);
+    quicksort<Descending>(n, key, b);
 }
 void ArraySort_Mix(int32_t n, int64_t *key, int32_t *b) {
-    sort_numbers(n, key, b);
+    quicksort<Ascending<int64_t>>(n, key, b);
 }
 void ArraySort_Mix3(int32_t n, int64_t *key, int32_t *b, int32_t *c) {
-    sort_numbers(n, key, b, c);
+    quicksort<Ascending<int64_t>>(n, key, b, c);
 }
 void ArraySort_String(int32_t n, char **strings, int32_t *b) {
-    StringKeys keys(strings);
-    quicksort(n, keys, b);
+    quicksort<StringKeys>(n, strings, b);
 }
 void s_swap(char **strings, int32_t i, int32_t j) {
     exchange_strings(strings[i], strings[j]);
