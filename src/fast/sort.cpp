@@ -145,9 +145,9 @@ class Records {
     Companions<N> comp_;
 };
 
-// Below a range that does not start at 0 lies an element no greater than any in it (the
-// pivot or an equal element of an earlier partition), which stops the scan just as the lower
-// bound would; only the range starting at 0 needs the bound test.
+// Below a range that does not start at 0 lies an element that none of the range's keys goes
+// before (the pivot of an earlier partition, or an element equal to it), which stops the scan
+// where the lower bound would; only the range starting at 0 needs the bound test.
 template <bool kBounded, class R>
 void insertion(R &r, int32_t lower, int32_t upper) {
     const auto &k = r.keys();
