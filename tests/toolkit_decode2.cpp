@@ -1,8 +1,5 @@
 // decodeFastq2: records, warnings and the summary line for small texts; failures; leaks and
 // allocation failures.
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -206,40 +203,6 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define FAST_UNDER_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FAST_UNDER_ASAN 1
-#endif
-#endif
-
-// Runs `body` in a child whose address space may grow by only `room` bytes, and returns what
-// the child printed on standard output.
-std::string underAddressLimit(size_t room, const std::function<void()> &body) {
-    std::fflush(stdout);
-    std::FILE *out = std::tmpfile();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fileno(out), 1);
-        long pages = 0;
-        if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
-            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-            std::fclose(statm);
-        }
-        const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + room;
-        const rlimit rl{limit, limit};
-        if (pages == 0 || setrlimit(RLIMIT_AS, &rl) != 0) _exit(3);
-        body();
-        std::fflush(stdout);
-        _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    return toolkit::readFile(out);
-}
-
 TEST(Decode2, AllocationFailures) {
 #ifdef FAST_UNDER_ASAN
     GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
@@ -264,7 +227,7 @@ TEST(Decode2, AllocationFailures) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.out);
-        const std::string out = underAddressLimit(64 << 20, [&] {
+        const std::string out = toolkit::underAddressLimit(64 << 20, [&] {
             int32_t count = -5;
             int64_t total = -5;
             SeqEntry *e = decodeFastq2(c.path.c_str(), &count, &total, 20);

@@ -3,6 +3,8 @@
 #define FAST_TOOLKIT_SUPPORT_HPP
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -94,6 +96,40 @@ inline bool kindsAgree(const SeqEntry *e, int32_t n) {
     for (int32_t i = 0; i < n; ++i)
         if ((e[i].is_fasta != 0) != (e[i].quals == nullptr)) return false;
     return true;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FAST_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FAST_UNDER_ASAN 1
+#endif
+#endif
+
+// Runs `body` in a child whose address space may grow by only `room` bytes, and returns what
+// the child printed on standard output.
+inline std::string underAddressLimit(size_t room, const std::function<void()> &body) {
+    std::fflush(stdout);
+    std::FILE *out = std::tmpfile();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(out), 1);
+        long pages = 0;
+        if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + room;
+        const rlimit rl{limit, limit};
+        if (pages == 0 || setrlimit(RLIMIT_AS, &rl) != 0) _exit(3);
+        body();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return toolkit::readFile(out);
 }
 
 }  // namespace toolkit
