@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fast.h"
-#include "fuzz_input.hpp"
+#include "fuzz_decode_input.hpp"
 
 namespace {
 fuzz::InputFile *input;

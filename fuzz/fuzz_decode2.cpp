@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fast.h"
-#include "fuzz_input.hpp"
+#include "fuzz_decode_input.hpp"
 
 namespace {
 fuzz::InputFile *input;

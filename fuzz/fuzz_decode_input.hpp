@@ -1,6 +1,6 @@
 // Shared by the decoder harnesses: the input bytes as a file, and quiet standard streams.
-#ifndef FAST_FUZZ_INPUT_HPP
-#define FAST_FUZZ_INPUT_HPP
+#ifndef FAST_FUZZ_DECODE_INPUT_HPP
+#define FAST_FUZZ_DECODE_INPUT_HPP
 
 #include <sys/mman.h>
 #include <unistd.h>
