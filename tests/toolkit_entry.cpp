@@ -154,8 +154,9 @@ TEST(CountQthresh, SignedThresholdOverValues) {
         SeqEntry *e;
         int32_t threshold, expected;
     } cases[] = {
-        {&fastq.e, 20, 2}, {&fastq.e, 31, 0},   {&fastq.e, 0, 3},     {&high.e, -56, 1},
-        {&high.e, -55, 0}, {&fasta.e, 1000, 4}, {&fasta.e, -1000, 4}, {&no_quals.e, 0, 0},
+        {&fastq.e, 20, 2},   {&fastq.e, 31, 0},    {&fastq.e, 0, 3},     {&high.e, -56, 1},
+        {&high.e, -55, 0},   {&fasta.e, 1000, 4},  {&fasta.e, -1000, 4}, {&no_quals.e, 0, 0},
+        {&fastq.e, 1000, 0}, {&fastq.e, -1000, 3}, {&fastq.e, -128, 3},  {&high.e, -129, 1},
     };
     for (const auto &c : cases) EXPECT_EQ(c.expected, countQthresh(c.e, c.threshold));
 }

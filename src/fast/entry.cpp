@@ -1,6 +1,7 @@
 // Operations on single entries: quality count, the two copies, case change.
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -59,9 +60,13 @@ extern "C" {
 
 int32_t countQthresh(const SeqEntry *entry, int32_t threshold) {
     if (entry->is_fasta) return entry->length;
-    if (!entry->quals) return 0;
+    if (!entry->quals || entry->length <= 0) return 0;
+    if (threshold <= INT8_MIN) return entry->length;
+    if (threshold > INT8_MAX) return 0;
+    // Byte against byte, so that the loop compares many values at once.
+    const int8_t t = static_cast<int8_t>(threshold);
     int32_t n = 0;
-    for (int32_t i = 0; i < entry->length; ++i) n += entry->quals[i] >= threshold;
+    for (int32_t i = 0; i < entry->length; ++i) n += entry->quals[i] >= t;
     return n;
 }
 
