@@ -8,18 +8,8 @@
 #include "fast.h"
 #include "fuzz_decode_input.hpp"
 
-namespace {
-fuzz::InputFile *input;
-}
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::quietStreams();
-    input = new fuzz::InputFile;
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const char *path = input->write(data, size);
+    const char *path = fuzz::inputPath(data, size);
     char *buffer = static_cast<char *>(std::malloc(size + 1));
     const int32_t segments = extractFastq(path, buffer, size + 1);
     if (segments < 0 || (size > 0 && std::memcmp(buffer, data, size) != 0) || buffer[size] != 0)

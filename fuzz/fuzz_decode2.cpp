@@ -5,20 +5,10 @@
 #include "fast.h"
 #include "fuzz_decode_input.hpp"
 
-namespace {
-fuzz::InputFile *input;
-}
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    fuzz::quietStreams();
-    input = new fuzz::InputFile;
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int32_t count = -7;
     int64_t total = -7;
-    SeqEntry *e = decodeFastq2(input->write(data, size), &count, &total, 20);
+    SeqEntry *e = decodeFastq2(fuzz::inputPath(data, size), &count, &total, 20);
     const std::string out = fuzz::capturedOutput();
     if (!e) {
         if (count != -7 || total != -7) std::abort();

@@ -51,6 +51,15 @@ inline std::string capturedOutput() {
     return text;
 }
 
+// The input bytes as a file path, on first use also quieting the standard streams.
+inline const char *inputPath(const uint8_t *data, size_t size) {
+    static InputFile *input = [] {
+        quietStreams();
+        return new InputFile;
+    }();
+    return input->write(data, size);
+}
+
 }  // namespace fuzz
 
 #endif

@@ -71,13 +71,7 @@ void decode(const char *path, int32_t *count, int64_t *base_total, char *buffer,
             w = header.name;
             continue;
         }
-        SeqEntry &e = records[filled++];
-        e.name = header.name;
-        e.comment = header.comment;
-        e.length = static_cast<int32_t>(length);
-        e.bases = bases;
-        e.quals = fasta ? nullptr : reinterpret_cast<int8_t *>(quals);
-        e.is_fasta = fasta;
+        fillRecord(records[filled++], header, bases, length, quals, fasta);
         total += length;
     }
     *count = filled;

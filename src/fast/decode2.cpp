@@ -121,13 +121,7 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
             w = header.name;
             continue;
         }
-        SeqEntry &e = records.get()[segments++];
-        e.name = header.name;
-        e.comment = header.comment;
-        e.length = static_cast<int32_t>(length);
-        e.bases = bases;
-        e.quals = fasta ? nullptr : reinterpret_cast<int8_t *>(quals);
-        e.is_fasta = fasta;
+        fillRecord(records.get()[segments++], header, bases, length, quals, fasta);
     }
 
     int64_t total = 0;

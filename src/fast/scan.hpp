@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "fast.h"
+
 namespace fast {
 
 // Written without a branch so that counting loops over it vectorise.
@@ -87,6 +89,17 @@ inline Header copyHeader(const char *&r, char *&w, const char *end, bool tab_end
     }
     r = lf ? lf + 1 : end;
     return h;
+}
+
+// The fields a decoder sets in the record of an accepted entry; aux and aux_text are left alone.
+inline void fillRecord(SeqEntry &e, const Header &h, char *bases, int64_t length, char *quals,
+                       bool fasta) noexcept {
+    e.name = h.name;
+    e.comment = h.comment;
+    e.length = static_cast<int32_t>(length);
+    e.bases = bases;
+    e.quals = fasta ? nullptr : reinterpret_cast<int8_t *>(quals);
+    e.is_fasta = fasta;
 }
 
 // Copies the bases from the line start r: every byte but line feeds, up to a zero byte or a
