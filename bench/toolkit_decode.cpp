@@ -66,14 +66,19 @@ struct BenchFile {
     ~BenchFile() { std::remove(path.c_str()); }
 };
 
-BenchFile *file;
+// Written on first use, so that listing the benchmarks costs nothing; removed at exit.
+const BenchFile &benchFile() {
+    static const BenchFile f;
+    return f;
+}
 
 void reportBytes(benchmark::State &state) {
-    state.SetBytesProcessed(state.iterations() * file->size);
+    const BenchFile &file = benchFile();
+    state.SetBytesProcessed(state.iterations() * file.size);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    state.counters["file_MB"] = static_cast<double>(file->size) / (1 << 20);
+    state.counters["file_MB"] = static_cast<double>(file.size) / (1 << 20);
 }
 
 // Decoders print their summary or messages; keep them off the report.
@@ -93,11 +98,12 @@ struct QuietStdout {
 };
 
 void BM_DecodeFastq2(benchmark::State &state) {
+    const BenchFile &file = benchFile();
     QuietStdout quiet;
     for (auto _ : state) {
         int32_t count = 0;
         int64_t total = 0;
-        SeqEntry *e = decodeFastq2(file->path.c_str(), &count, &total, 20);
+        SeqEntry *e = decodeFastq2(file.path.c_str(), &count, &total, 20);
         if (!e) state.SkipWithError("decodeFastq2 failed");
         benchmark::DoNotOptimize(total);
         if (e) free(e[0].name);
@@ -107,15 +113,16 @@ void BM_DecodeFastq2(benchmark::State &state) {
 }
 
 void BM_ExtractThenDecodeFastq(benchmark::State &state) {
+    const BenchFile &file = benchFile();
     QuietStdout quiet;
     for (auto _ : state) {
-        char *buffer = static_cast<char *>(std::malloc(static_cast<size_t>(file->size) + 1));
-        const int32_t segments = extractFastq(file->path.c_str(), buffer, 0);
+        char *buffer = static_cast<char *>(std::malloc(static_cast<size_t>(file.size) + 1));
+        const int32_t segments = extractFastq(file.path.c_str(), buffer, 0);
         SeqEntry *records =
             static_cast<SeqEntry *>(std::malloc(sizeof(SeqEntry) * (segments ? segments : 1)));
         int32_t count = 0;
         int64_t total = 0;
-        decodeFastq(file->path.c_str(), &count, &total, buffer, 0, records);
+        decodeFastq(file.path.c_str(), &count, &total, buffer, 0, records);
         if (count != segments) state.SkipWithError("decodeFastq lost entries");
         benchmark::DoNotOptimize(total);
         std::free(records);
@@ -125,8 +132,9 @@ void BM_ExtractThenDecodeFastq(benchmark::State &state) {
 }
 
 void BM_FloorReadAndMemchr(benchmark::State &state) {
+    const BenchFile &file = benchFile();
     for (auto _ : state) {
-        std::FILE *f = std::fopen(file->path.c_str(), "r");
+        std::FILE *f = std::fopen(file.path.c_str(), "r");
         std::fseek(f, 0, SEEK_END);
         const long size = std::ftell(f);
         std::rewind(f);
@@ -183,11 +191,4 @@ BENCHMARK(BM_FloorReadAndMemchr)
     ->Repetitions(3);
 BENCHMARK(BM_ReverseCompliment150);
 
-int main(int argc, char **argv) {
-    benchmark::Initialize(&argc, argv);
-    BenchFile bench_file;
-    file = &bench_file;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+BENCHMARK_MAIN();

@@ -244,4 +244,42 @@ TEST(DecodeFastq, UnreadablePathsFillNothing) {
     EXPECT_EQ(0, total);
 }
 
+// A kernel file that reports more bytes by seeking than it delivers gives a short read.
+TEST(Decoders, ShortReadEndsTheCall) {
+    const char *path = nullptr;
+    long size = 0;
+    for (const char *p : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/kernel/profiling",
+                          "/sys/devices/system/cpu/online"}) {
+        std::FILE *f = std::fopen(p, "r");
+        if (!f) continue;
+        char probe[64];
+        std::fseek(f, 0, SEEK_END);
+        size = std::ftell(f);
+        std::rewind(f);
+        const size_t got = std::fread(probe, 1, sizeof probe, f);
+        std::fclose(f);
+        if (size > static_cast<long>(sizeof probe) && got < sizeof probe) {
+            path = p;
+            break;
+        }
+    }
+    if (!path) GTEST_SKIP() << "no file here reports a size it does not deliver";
+    std::vector<char> buffer(static_cast<size_t>(size) + 1);
+    std::vector<SeqEntry> records(1);
+    int32_t n = -1, count = -1;
+    int64_t total = -1;
+    SeqEntry *e = nullptr;
+    EXPECT_EQ("error: file is too small\n",
+              capture([&] { n = extractFastq(path, buffer.data(), 0); }).out);
+    EXPECT_EQ(0, n);
+    EXPECT_EQ(
+        path + "\nerror: file is too small\n"s,
+        capture([&] { decodeFastq(path, &count, &total, buffer.data(), 0, records.data()); }).out);
+    EXPECT_EQ(0, count);
+    EXPECT_EQ(0, total);
+    EXPECT_EQ("error decodeFastq: "s + path + " is too small\n",
+              capture([&] { e = decodeFastq2(path, &count, &total, 20); }).out);
+    EXPECT_EQ(nullptr, e);
+}
+
 }  // namespace
