@@ -1,17 +1,11 @@
 // The decoders over the shared hostile files: each gives a defined result; the sanitizer
 // build checks that nothing outside the buffers is touched and nothing leaks.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <vector>
 
-#include "fast.h"
+#include "toolkit_support.hpp"
+
+using toolkit::capture;
 
 namespace {
 
@@ -24,28 +18,6 @@ const char *const kFiles[] = {
     "ends_mid_header",    "ends_on_marker",
     "ends_mid_plus_line", "name_10000",
     "empty_lines_10m",    "empty_file",
-};
-
-// The decoders' messages go to a scratch file while they run.
-class Quiet {
-  public:
-    Quiet() : sink_(std::tmpfile()), out_(dup(1)), err_(dup(2)) {
-        std::fflush(stdout);
-        dup2(fileno(sink_), 1);
-        dup2(fileno(sink_), 2);
-    }
-    ~Quiet() {
-        std::fflush(stdout);
-        dup2(out_, 1);
-        dup2(err_, 2);
-        close(out_);
-        close(err_);
-        std::fclose(sink_);
-    }
-
-  private:
-    std::FILE *sink_;
-    int out_, err_;
 };
 
 // Records packed from `base` in order, within size bytes, with no line feed in their bases.
@@ -74,11 +46,8 @@ TEST(DecodersOnHostileFiles, DefinedResults) {
 
         int32_t count = -1;
         int64_t total = -1;
-        SeqEntry *e;
-        {
-            Quiet quiet;
-            e = decodeFastq2(path.c_str(), &count, &total, 20);
-        }
+        SeqEntry *e = nullptr;
+        capture([&] { e = decodeFastq2(path.c_str(), &count, &total, 20); });
         if (e) {
             expectPacked(e, count, e[0].name, text.size(), true);
             free(e[0].name);
@@ -86,16 +55,12 @@ TEST(DecodersOnHostileFiles, DefinedResults) {
         }
 
         char *buffer = static_cast<char *>(std::malloc(text.size() + 1));
-        int32_t segments;
-        {
-            Quiet quiet;
-            segments = extractFastq(path.c_str(), buffer, text.size() + 1);
-        }
+        int32_t segments = 0;
+        capture([&] { segments = extractFastq(path.c_str(), buffer, text.size() + 1); });
         std::vector<SeqEntry> records(segments > 0 ? static_cast<size_t>(segments) : 1);
-        {
-            Quiet quiet;
+        capture([&] {
             decodeFastq(path.c_str(), &count, &total, buffer, text.size() + 1, records.data());
-        }
+        });
         EXPECT_LE(count, segments);
         expectPacked(records.data(), count, buffer, text.size(), text[0] != '>');
         std::free(buffer);
@@ -118,11 +83,8 @@ TEST(DecodersOnHostileFiles, TruncatedEndings) {
         const std::string path = std::string(FAST_HOSTILE_DIR) + "/" + c.file;
         int32_t count = -1;
         int64_t total = -1;
-        SeqEntry *e;
-        {
-            Quiet quiet;
-            e = decodeFastq2(path.c_str(), &count, &total, 20);
-        }
+        SeqEntry *e = nullptr;
+        capture([&] { e = decodeFastq2(path.c_str(), &count, &total, 20); });
         ASSERT_NE(nullptr, e);
         EXPECT_EQ(c.count, count);
         if (c.count > 0) {
