@@ -283,3 +283,45 @@ TEST(Decoders, ShortReadEndsTheCall) {
 }
 
 }  // namespace
+
+namespace {
+
+// Files are read and checked a piece of 1 MiB at a time: line ends, header marks and "+"
+// lines that fall on either side of a piece boundary count as anywhere else.
+TEST(Decoders, PieceBoundariesChangeNothing) {
+    const std::string entry = "@r2 x@y>z\nACGT\n+\nIIII\n", last = "@r3\nA\n+\nI\n";
+    const long boundary = 1L << 20;
+    // Where the boundary falls: the header of r2, its sequence line, its "+" line.
+    for (long inside : {0L, 10L, 15L, 17L}) {
+        for (long d = -2; d <= 1; ++d) {
+            // A first entry "@f ccc / A..A / + / I..I" that ends where r2 must begin.
+            const long start = boundary + d - inside;
+            const long c = 2 + (start - 8) % 2, l = (start - 8 - c) / 2;
+            const std::string text = "@f " + std::string(c, 'c') + "\n" + std::string(l, 'A') +
+                                     "\n+\n" + std::string(l, 'I') + "\n" + entry + last;
+            ASSERT_EQ(start, static_cast<long>(text.find("@r2")));
+            SCOPED_TRACE("boundary at " + std::to_string(inside + d) + " in r2");
+            TextFile file(text);
+            std::vector<char> buffer(text.size() + 1);
+            int32_t segments = 0, count = 0;
+            int64_t total = 0;
+            const auto o = capture([&] { segments = extractFastq(file.path(), buffer.data(), 0); });
+            EXPECT_EQ(5, segments);
+            EXPECT_EQ("", o.out + o.err);
+            std::vector<SeqEntry> records(5);
+            capture([&] {
+                decodeFastq(file.path(), &count, &total, buffer.data(), 0, records.data());
+            });
+            EXPECT_EQ(3, count);
+            SeqEntry *e = nullptr;
+            capture([&] { e = decodeFastq2(file.path(), &count, &total, 20); });
+            ASSERT_NE(nullptr, e);
+            ASSERT_EQ(3, count);
+            EXPECT_EQ("r3|-|A|40", show(e[2]));
+            free(e[0].name);
+            free(e);
+        }
+    }
+}
+
+}  // namespace

@@ -35,11 +35,12 @@ void decode(const char *path, int32_t *count, int64_t *base_total, char *buffer,
     *count = 0;
     *base_total = 0;
     static const LoadMessages messages{"error decodeFastq: no data in file", true};
-    const int64_t size = loadIntoBuffer(path, buffer, clear_len, messages);
+    LayoutPass layout(6, 7);
+    const int64_t size = loadIntoBuffer(path, buffer, clear_len, messages, layout);
     if (size < 0) return;
     const bool fasta = buffer[0] == '>';
     if (!isMark(buffer[0])) std::puts("Corrupt input file [5].");
-    const int32_t segments = layoutPass(buffer, size, 6, 7);
+    const int32_t segments = layout.finish();
     if (segments == 0) std::puts("no segments found");
 
     const char *const end = buffer + size;

@@ -11,14 +11,15 @@ namespace {
 
 using namespace fast;
 
-// Upper bound on the number of entries: every entry starts at a line start holding a mark.
-int64_t countHeaderStarts(const char *text, int64_t size) noexcept {
-    int64_t n = isMark(text[0]);
-    constexpr int64_t kBlock = 1 << 16;
-    for (int64_t i = 0; i + 1 < size;) {
-        const int64_t stop = std::min(size - 1, i + kBlock);
-        uint32_t block = 0;
-        for (; i < stop; ++i) block += (text[i] == '\n') & isMark(text[i + 1]);
+// Line starts in text[from, to) that hold "@" or ">": every entry starts at one, so their
+// number bounds the number of entries. Position 0 is counted by the caller.
+int64_t countHeaderStarts(const char *text, int64_t from, int64_t to) noexcept {
+    int64_t n = 0;
+    for (int64_t i = from > 0 ? from : 1; i < to;) {
+        // Byte counters, added up before they can overflow, so that the loop vectorises.
+        const int64_t stop = std::min(to, i + 255);
+        uint8_t block = 0;
+        for (; i < stop; ++i) block += (text[i - 1] == '\n') & isMark(text[i]);
         n += block;
     }
     return n;
@@ -72,16 +73,21 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
         std::puts("error decodeFastq: malloc error");
         return nullptr;
     }
-    if (!readAll(file.get(), text.get(), size)) {
+    char *const base = text.get();
+    int64_t marks = 0;
+    const bool complete = readAll(file.get(), base, size, [&](int64_t from, int64_t to) {
+        marks += countHeaderStarts(base, from, to);
+    });
+    if (!complete) {
         std::printf("error decodeFastq: %s is too small\n", path);
         return nullptr;
     }
     file.reset();
-    char *const base = text.get();
     const char *const end = base + size;
     base[size] = 0;
+    marks += isMark(base[0]);
 
-    const int64_t slots = std::min<int64_t>(countHeaderStarts(base, size), INT32_MAX);
+    const int64_t slots = std::min<int64_t>(marks, INT32_MAX);
     if (slots == 0) {
         std::puts("error decodeFastq: no segments found");
         return nullptr;
@@ -97,6 +103,8 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
     const char *r = base;
     char *w = base;
     int32_t segments = 0;
+    int64_t total = 0;
+    int64_t qbases = 0;
     while (segments < slots) {
         r = findHeader(base, r, end);
         if (r == end) break;
@@ -121,15 +129,13 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
             w = header.name;
             continue;
         }
-        fillRecord(records.get()[segments++], header, bases, length, quals, fasta);
+        SeqEntry &e = records.get()[segments++];
+        fillRecord(e, header, bases, length, quals, fasta);
+        // Counted while the values are still in the cache.
+        total += length;
+        qbases += countQthresh(&e, threshold);
     }
 
-    int64_t total = 0;
-    int64_t qbases = 0;
-    for (int32_t i = 0; i < segments; ++i) {
-        total += records.get()[i].length;
-        qbases += countQthresh(&records.get()[i], threshold);
-    }
     std::printf("Total memory = %ld, total bases = %ld, Qbases(%d) = %ld, segments = %d\n",
                 static_cast<long>(w - base), static_cast<long>(total), threshold,
                 static_cast<long>(qbases), segments);

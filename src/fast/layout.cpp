@@ -15,15 +15,6 @@ int64_t fileSize(std::FILE *f) noexcept {
     return size < 0 ? -1 : static_cast<int64_t>(size);
 }
 
-bool readAll(std::FILE *f, char *buf, int64_t size) noexcept {
-    for (int64_t offset = 0; offset < size; offset += kReadChunk) {
-        const size_t want =
-            static_cast<size_t>(size - offset < kReadChunk ? size - offset : kReadChunk);
-        if (std::fread(buf + offset, 1, want, f) != want) return false;
-    }
-    return true;
-}
-
 void warnLine(const char *format, ...) noexcept {
     std::fflush(stdout);
     va_list args;
@@ -33,7 +24,7 @@ void warnLine(const char *format, ...) noexcept {
 }
 
 int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
-                       const LoadMessages &messages) noexcept {
+                       const LoadMessages &messages, LayoutPass &layout) noexcept {
     FilePtr f(std::fopen(path, "r"));
     if (!f) {
         std::puts("error: file not found");
@@ -51,7 +42,9 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
         buffer[0] = 0;
         return -1;
     }
-    const bool complete = readAll(f.get(), buffer, size);
+    layout.start(buffer, size);
+    const bool complete =
+        readAll(f.get(), buffer, size, [&](int64_t, int64_t read) { layout.advance(read); });
     f.reset();
     if (!complete) {
         if (messages.path_before_short) std::puts(path);
@@ -62,52 +55,50 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
     return size;
 }
 
-int32_t layoutPass(const char *text, int64_t size, int header_end_msg, int plus_end_msg) noexcept {
-    enum class State { header, sequence, plus, quality };
-    const char *p = text;
-    const char *const end = text + size;
-    const char *const last = end - 1;
-    State state = State::header;
-    int64_t count = 0;
-    while (p < end) {
-        const char *lf = static_cast<const char *>(std::memchr(p, '\n', end - p));
-        if (state == State::header) {
-            count += countMarks(p, lf ? lf : end);
-            if (!lf) break;
-            if (lf == last) {
-                std::printf("Corrupt input file [%d].\n", header_end_msg);
-                break;
-            }
-            state = State::sequence;
-        } else {
-            if (!lf) break;
-            if (lf == last) {
-                if (state == State::plus) std::printf("Corrupt input file [%d].\n", plus_end_msg);
-                break;
-            }
-            const char next = lf[1];
-            if (state == State::plus) {
-                state = State::quality;
-            } else if (isMark(next)) {
-                state = State::header;
-            } else if (state == State::sequence && next == '+') {
-                state = State::plus;
-            }
+void LayoutPass::run(const char *end, bool final) noexcept {
+    const char *const last = text_ + size_ - 1;
+    const char *p = text_ + pos_;
+    while (!done_ && p < end) {
+        const char *lf = findByte(p, '\n', end);
+        if (state_ == State::header) count_ += countMarks(p, lf ? lf : end);
+        if (!lf) {
+            p = end;
+            break;
+        }
+        if (lf == last) {
+            if (state_ == State::header) std::printf("Corrupt input file [%d].\n", header_end_msg_);
+            if (state_ == State::plus) std::printf("Corrupt input file [%d].\n", plus_end_msg_);
+            done_ = true;
+            break;
+        }
+        const char next = lf[1];
+        if (state_ == State::header || state_ == State::plus) {
+            state_ = state_ == State::header ? State::sequence : State::quality;
+        } else if (isMark(next)) {
+            state_ = State::header;
+        } else if (state_ == State::sequence && next == '+') {
+            state_ = State::plus;
         }
         p = lf + 1;
     }
-    return count > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count);
+    pos_ = p - text_;
+    if (final) done_ = true;
+}
+
+int32_t LayoutPass::finish() noexcept {
+    run(text_ + size_, true);
+    return count_ > INT32_MAX ? INT32_MAX : static_cast<int32_t>(count_);
 }
 
 }  // namespace fast
 
 extern "C" int32_t extractFastq(const char *path, char *buffer, uint64_t clear_len) {
     static const fast::LoadMessages messages{"error: no data in file", false};
-    const int64_t size = fast::loadIntoBuffer(path, buffer, clear_len, messages);
-    if (size < 0) return 0;
+    fast::LayoutPass layout(2, 3);
+    if (fast::loadIntoBuffer(path, buffer, clear_len, messages, layout) < 0) return 0;
     if (!fast::isMark(buffer[0]))
         fast::warnLine("Corrupt input file %s *dp=>%c< [1].\n", path, buffer[0]);
-    const int32_t count = fast::layoutPass(buffer, size, 2, 3);
+    const int32_t count = layout.finish();
     if (count > 0) return count;
     std::puts("error: no segments found");
     return 0;
