@@ -28,68 +28,144 @@ extern "C" {
 /*
  * One decoded FASTA or FASTQ entry (a "segment" in the messages).
  * A SeqEntry owns nothing by itself: entries filled by a decoder point into
- * that decoder's entry buffer; a copy made by duplicateRead() or
- * reverseCompliment() lives in one block that starts at its `bases`.
+ * that decoder's entry buffer, which its caller owns and releases as a
+ * whole; a copy made by duplicateRead() or reverseCompliment() lives in one
+ * malloc() block that starts at its `bases`, released by free(bases).
  */
 typedef struct SeqEntry {
-    char *name;      /* header text after the marker up to the name's end, zero-terminated */
-    char *comment;   /* rest of the header line, zero-terminated; NULL when there was none */
-    int64_t aux;     /* opaque to the library; copied by both copy operations */
-    char *aux_text;  /* optional string of the caller's; never set by the decoders */
-    int32_t length;  /* number of bases */
-    char *bases;     /* `length` base letters, not terminated */
-    int8_t *quals;   /* `length` quality values (numbers, not letters); NULL for FASTA */
+    char *name;       /* header text after the marker up to the name's end, zero-terminated */
+    char *comment;    /* rest of the header line, zero-terminated; NULL when there was none */
+    int64_t aux;      /* opaque to the library; copied by both copy operations */
+    char *aux_text;   /* optional string of the caller's; never set by the decoders */
+    int32_t length;   /* number of bases */
+    char *bases;      /* `length` base letters, not terminated */
+    int8_t *quals;    /* `length` quality values (numbers, not letters); NULL for FASTA */
     int32_t is_fasta; /* 1 for a FASTA entry, 0 for a FASTQ entry */
 } SeqEntry;
 
-/* Number of bases whose quality value is >= threshold (signed comparison).
- * A FASTA entry (is_fasta != 0) counts all `length` bases; a FASTQ entry
- * with quals == NULL, or a length <= 0, gives 0. */
+/* Number of bases of `entry` whose quality value is >= threshold (signed
+ * comparison). A FASTA entry (is_fasta != 0) returns `length` whatever the
+ * threshold; a FASTQ entry with quals == NULL, or with length <= 0, gives 0.
+ * Prints nothing. */
 int32_t countQthresh(const SeqEntry *entry, int32_t threshold);
 
 /* Exact copy of src into dst, in one new malloc() block that starts at
- * dst->bases: bases, quality room (when src->is_fasta == 0; filled from
- * src->quals when that is not NULL), name, and aux_text when present.
- * dst->comment is not touched. Returns 0 on success; 1 when src has no
- * bases or no data bytes (nothing allocated), or when the allocation fails
+ * dst->bases and also holds dst->name and dst->aux_text: bases, quality
+ * room when src->is_fasta == 0 (filled from src->quals, or with zeros when
+ * src->quals is NULL; dst->quals is NULL for FASTA), name, aux and aux_text
+ * (NULL when src has none). dst->comment is not touched; src is only read.
+ * Returns 0 on success. Returns 1 when src has no bases or length <= 0
+ * (nothing allocated, nothing printed), or when the block cannot be had
  * (prints "ERROR reverseCompliment: malloc" on standard output). dst->bases
- * is NULL after any failure. Release the copy with free(dst->bases). */
+ * is NULL and dst->length 0 after any failure. Release with free(dst->bases). */
 int32_t duplicateRead(const SeqEntry *src, SeqEntry *dst);
 
-/* Reverse complement of src into dst, in one new malloc() block that
- * starts at dst->bases. A<->T and C<->G are complemented; every other byte
- * (lower case, N) is kept as it is. Quality values, when src->quals is not
- * NULL, are reversed. name and aux are copied; comment and aux_text are not
- * touched. Returns 0 on success; 1 when src has no bases or no data bytes,
- * or when the allocation fails (prints "ERROR reverseCompliment: malloc").
- * Release the copy with free(dst->bases). */
+/* Reverse complement of src into dst, in one new malloc() block that starts
+ * at dst->bases and also holds dst->name. A<->T and C<->G are complemented;
+ * every other byte (lower case, N) is kept as it is. Quality values, when
+ * src->quals is not NULL, are reversed; otherwise dst->quals is NULL. name,
+ * aux, length and is_fasta are copied; comment and aux_text are not touched.
+ * Returns 0 on success. Returns 1 when src has no bases or length <= 0
+ * (silently; dst->bases is left as it was, dst->length is 0), or when the
+ * block cannot be had (prints "ERROR reverseCompliment: malloc" on standard
+ * output; dst->bases is then NULL). Release with free(dst->bases). */
 int32_t reverseCompliment(const SeqEntry *src, SeqEntry *dst);
 
 /* Upper-case (fastaUC) or lower-case (fastaLC) the bases of the first
- * `count` entries, under the current locale; nothing when count <= 0. */
+ * `count` entries in place, by the C library's case mapping of the current
+ * locale; names, comments and quality values are not changed. Nothing when
+ * count <= 0. */
 void fastaUC(SeqEntry *entries, int32_t count);
 void fastaLC(SeqEntry *entries, int32_t count);
 
 /* ======================================================================
  * Decoders
+ *
+ * Both decoders read a whole file into one entry buffer of file size + 1
+ * bytes and rewrite it in place: every accepted entry's name, comment
+ * (each with a zero byte), bases and quality values, packed from the
+ * buffer's first byte in file order. Only the line feed ends a line. A
+ * header line starts with "@" or ">"; the name ends at a blank (also a tab
+ * for decodeFastq) or the line end; the comment is the rest of the line.
+ * Bases run over any number of lines up to a line starting with "+" or
+ * ">". A blank among the first 20 bytes of the first quality line selects
+ * the numeric reading (blank-separated decimal numbers, two significant
+ * digits: "123" gives 12); otherwise each byte is a Phred+33 letter. A FASTQ
+ * entry whose number of values differs from its number of bases is dropped
+ * with a warning. A header or "+" line cut off by the end of the file ends
+ * its entry there. Layout faults are reported and never make a call fail.
  * ====================================================================== */
 
-/* Decode a whole FASTQ/FASTA file (entries of both kinds may be mixed) into
- * a new record array over a new entry buffer, and print one summary line.
+/* Decode a whole FASTQ/FASTA file (entries of both kinds may be mixed; each
+ * entry's own marker decides) into a new record array over a new entry
+ * buffer, and print on standard output
+ *   "Total memory = %ld, total bases = %ld, Qbases(%d) = %ld, segments = %d"
+ * (bytes the records occupy, their bases, bases with a value >= threshold,
+ * FASTA bases all counting, and the number of records).
+ * Quality values may run over several lines; a line starting with "@" ends
+ * them only once the entry has as many values as bases, so "@" (value 31)
+ * as a first quality letter is read as quality. The price: an entry whose
+ * quality is really too short reads on into the lines of the entry after
+ * it, and both are lost (the first with the warning).
+ * Dropped entries print "Warning: %-20.20s (%ld) has %d bases and %d quals,
+ * skipping entry" (name, name length, bases, values) on standard output.
  * On success stores the number of accepted entries in *count and their
- * bases in *base_total and returns the array; release it with
- * free(e[0].name); free(e);  (also right when *count is 0).
- * Returns NULL on failure, with *count and *base_total not written. */
+ * bases in *base_total and returns the array, of which the first *count
+ * records are the entries (spare records are zero). The caller owns the
+ * array and the buffer; release both with
+ *   free(e[0].name); free(e);
+ * which is also right when *count is 0 (e[0].name is then NULL and the
+ * buffer was already released).
+ * Returns NULL, with *count and *base_total not written and nothing left
+ * allocated, after printing on standard output:
+ *   "error decodeFastq: %s not found"        the file cannot be opened
+ *   "error decodeFastq: no data in %s"       the file is empty
+ *   "error decodeFastq: no segments found"   no line starts with "@" or ">",
+ *                                            or the size cannot be found
+ *   "error decodeFastq: malloc error"        no entry buffer
+ *   "error decodeFastq: %s is too small"     a read came back short
+ *   "error decodeFastq: calloc error"        no record array */
 SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, int32_t threshold);
 
-/* Read the file at `path` into the caller's buffer (at least file size + 1
- * bytes; its first clear_len bytes are zeroed first), check the line
- * layout and return the number of segments, or 0. */
+/* Read the file at `path` into the caller's buffer, check its line layout
+ * and return the number of segments, to size the record array for
+ * decodeFastq(). The buffer must hold at least file size + 1 bytes; its
+ * first clear_len bytes are zeroed first, then it receives the file and a
+ * closing zero byte. Nothing is allocated or released. The count is every
+ * "@" and ">" of each header line, so it can exceed the number of entries.
+ * Returns the count, or 0. Messages (standard output unless stated):
+ *   "error: file not found"                        -> 0
+ *   "error: no data in file"                       -> 0 (empty file)
+ *   "error: file size unknown (not a seekable file)" -> 0 (a pipe)
+ *   "error: file is too small"                     -> 0 (short read)
+ *   "Corrupt input file %s *dp=>%c< [1]." on standard error when the first
+ *     byte is neither "@" nor ">" (the call goes on)
+ *   "Corrupt input file [2]." / "[3]." when the file ends with the line
+ *     feed of a header / "+" line (the count is still returned)
+ *   "error: no segments found"                     -> 0 */
 int32_t extractFastq(const char *path, char *buffer, uint64_t clear_len);
 
-/* Decode the file at `path` into the caller's buffer and record array
- * (sized from extractFastq()). Stores the number of filled records in
- * *count and their bases in *base_total, and returns `records`. */
+/* Decode the file at `path` into the caller's buffer (at least file size +
+ * 1 bytes; its first clear_len bytes are zeroed first) and record array (at
+ * least extractFastq()'s count of records; never more are filled). The
+ * first byte of the file decides for every entry: ">" makes all entries
+ * FASTA (quals NULL, is_fasta 1), anything else FASTQ. Reads exactly one
+ * quality line per entry: qualities wrapped over several lines are one
+ * line short and such entries are dropped with the warning. Fills name,
+ * comment, length, bases, quals and is_fasta of the first *count records
+ * (aux and aux_text keep what the caller put there); an entry without a
+ * "+" line (0 bases) gets quals at the buffer's first byte. Stores the
+ * number of filled records in *count and the sum of their lengths in
+ * *base_total, and returns `records`. The records point into the buffer;
+ * the caller releases buffer and array as it allocated them.
+ * Messages: "error: file not found", "error decodeFastq: no data in file",
+ * "error: file size unknown (not a seekable file)", the path then "error:
+ * file is too small" (each ends the call with *count and *base_total 0);
+ * "Corrupt input file [5]." (first byte neither "@" nor ">"), "[6]." / "[7]."
+ * (the file ends with the line feed of a header / "+" line), "no segments
+ * found" (nothing is filled), all on standard output; on standard error,
+ * for each dropped entry, "Warning: %-20.20s has %d bases and %d quals,
+ * skipping entry". */
 SeqEntry *decodeFastq(const char *path, int32_t *count, int64_t *base_total, char *buffer,
                       uint64_t clear_len, SeqEntry *records);
 

@@ -1,0 +1,242 @@
+// decodeFastq2: records, warnings and the summary line for small texts; failures; leaks and
+// allocation failures.
+#include <cstdlib>
+#include <cstring>
+
+#include "toolkit_support.hpp"
+
+using toolkit::capture;
+using toolkit::show;
+using toolkit::TextFile;
+
+namespace {
+
+struct Decode2Case {
+    const char *what;
+    std::string text;
+    std::vector<std::string> records;
+    std::string out;  // warnings, then the summary line
+    int32_t threshold = 20;
+};
+
+std::string summary(long memory, long bases, long qbases, int segments, int threshold = 20) {
+    char s[160];
+    std::snprintf(s, sizeof s,
+                  "Total memory = %ld, total bases = %ld, Qbases(%d) = %ld, segments = %d\n",
+                  memory, bases, threshold, qbases, segments);
+    return s;
+}
+
+std::string warning(const char *name, long name_len, int bases, int quals) {
+    char s[200];
+    std::snprintf(s, sizeof s,
+                  "Warning: %-20.20s (%ld) has %d bases and %d quals, skipping entry\n", name,
+                  name_len, bases, quals);
+    return s;
+}
+
+using namespace std::string_literals;
+
+const std::vector<Decode2Case> kCases = {
+    {"comment keeps its blanks",
+     "@r1 x y\nACGT\n+\nIIII\n",
+     {"r1|x y|ACGT|40,40,40,40"},
+     summary(15, 4, 4, 1)},
+    {"no blank gives no comment",
+     "@r1\nACGT\n+\nIIII\n",
+     {"r1|-|ACGT|40,40,40,40"},
+     summary(11, 4, 4, 1)},
+    {"a trailing blank gives an empty comment",
+     "@r1 \nAC\n+\nII\n",
+     {"r1||AC|40,40"},
+     summary(8, 2, 2, 1)},
+    {"a tab is part of the name", "@r1\tx\nA\n+\nI\n", {"r1\tx|-|A|40"}, summary(7, 1, 1, 1)},
+    {"sequence and quality over several lines",
+     "@r1\nACGT\nAC\n+r1\nIIII\n!!\n",
+     {"r1|-|ACGTAC|40,40,40,40,0,0"},
+     summary(15, 6, 4, 1)},
+    {"fasta entry", ">f1 x\nACGT\n", {"f1|x|ACGT|-"}, summary(9, 4, 4, 1)},
+    {"qbases at threshold 30",
+     "@r\nACGT\n+\nII5!\n",
+     {"r|-|ACGT|40,40,20,0"},
+     summary(10, 4, 2, 1, 30),
+     30},
+    {"numeric values",
+     "@r\nACGT\n+\n40 40 40 40\n",
+     {"r|-|ACGT|40,40,40,40"},
+     summary(10, 4, 4, 1)},
+    {"numeric keeps two significant digits",
+     "@r\nAC\n+\n123 007\n",
+     {"r|-|AC|12,7"},
+     summary(6, 2, 0, 1)},
+    {"a number that ends the text counts",
+     "@r\nAC\n+\n10 20",
+     {"r|-|AC|10,20"},
+     summary(6, 2, 1, 1)},
+    {"window stops at the end of the first quality line",
+     "@r1\nACGT\n+\nIIII\n@r2 comment\nAC\n+\nII\n",
+     {"r1|-|ACGT|40,40,40,40", "r2|comment|AC|40,40"},
+     summary(11 + 11 + 4, 6, 6, 2)},
+    {"short phred read before an illumina header",
+     "@r1\nAC\n+\nII\n@r2 x\nAC\n+\nII\n",
+     {"r1|-|AC|40,40", "r2|x|AC|40,40"},
+     summary(7 + 9, 4, 4, 2)},
+    {"quality may start with @",
+     "@r1\nAC\n+\n@I\n@r2\nA\n+\nI\n",
+     {"r1|-|AC|31,40", "r2|-|A|40"},
+     summary(7 + 5, 3, 3, 2)},
+    {"a too short quality reads on into the next entry",
+     "@r1\nACGT\n+\nII\n@r2\nACGTACGTAC\n+\nIIIIIIIIII\n@r3\nA\n+\nI\n",
+     {"r3|-|A|40"},
+     warning("r1", 2, 4, 26) + summary(5, 1, 1, 1)},
+    {"a fasta entry takes in a following fastq entry",
+     ">f1\nACGT\n@r2\nACGT\n+\nIIII\n",
+     {"f1|-|ACGT@r2ACGT|-"},
+     summary(14, 11, 11, 1)},
+    {"fasta lines after + are passed over",
+     ">f1\nAC\n+\nxx\n>f2\nG\n",
+     {"f1|-|AC|-", "f2|-|G|-"},
+     summary(5 + 4, 3, 3, 2)},
+    {"fastq entry ended by > has no values",
+     "@r1\nACGT\n>f\nAC\n",
+     {"f|-|AC|-"},
+     warning("r1", 2, 4, 0) + summary(4, 2, 2, 1)},
+    {"fastq entry of no bases ended by >",
+     "@r1\n>f\nAC\n",
+     {"r1|-||", "f|-|AC|-"},
+     summary(3 + 4, 2, 2, 2)},
+    {"lines of a > entry are quality of the @ entry before it",
+     "@r1\nAC\n+\nII\n>f2\nAC\n",
+     {},
+     warning("r1", 2, 2, 7) + summary(0, 0, 0, 0)},
+    {"text before the first header",
+     "junk\nmore\n@r\nA\n+\nI\n",
+     {"r|-|A|40"},
+     summary(4, 1, 1, 1)},
+    {"crlf phred passes with one extra value",
+     "@r1\r\nACGT\r\n+\r\nIIII\r\n",
+     {"r1\r|-|ACGT\r|40,40,40,40,-20"},
+     summary(14, 5, 4, 1)},
+    {"crlf numeric is one value short",
+     "@r\r\nAC\r\n+\r\n1 2\r\n",
+     {},
+     warning("r\r", 2, 3, 2) + summary(0, 0, 0, 0)},
+    {"warning cuts long names to 20 columns",
+     "@averyveryverylongreadname_1\nACGT\n+\nII\n",
+     {},
+     warning("averyveryverylongreadname_1", 27, 4, 2) + summary(0, 0, 0, 0)},
+    {"header without line feed ends the text",
+     "@r1 x\nACGT\n+\nIIII\n@r2 partial",
+     {"r1|x|ACGT|40,40,40,40", "r2|partial||"},
+     summary(13 + 11, 4, 4, 2)},
+    {"+ line without line feed",
+     "@r1\nACGT\n+r1 and m",
+     {},
+     warning("r1", 2, 4, 0) + summary(0, 0, 0, 0)},
+    {"mark as the last byte", "@r1\nA\n+\nI\n@", {"r1|-|A|40", "|-||"}, summary(5 + 1, 1, 1, 2)},
+    {"a zero byte ends the bases",
+     "@r\nAC\0GT\n+\nII\n@s\nA\n+\nI\n"s,
+     {"s|-|A|40"},
+     warning("r", 1, 2, 0) + summary(4, 1, 1, 1)},
+};
+
+TEST(Decode2, RecordsWarningsAndSummary) {
+    for (const Decode2Case &c : kCases) {
+        SCOPED_TRACE(c.what);
+        TextFile file(c.text);
+        int32_t count = -1;
+        int64_t total = -1;
+        SeqEntry *e = nullptr;
+        const auto o = capture([&] { e = decodeFastq2(file.path(), &count, &total, c.threshold); });
+        ASSERT_NE(e, nullptr);
+        EXPECT_EQ(c.records, show(e, count));
+        EXPECT_TRUE(toolkit::kindsAgree(e, count));
+        EXPECT_EQ(c.out, o.out);
+        EXPECT_EQ("", o.err);
+        int64_t bases = 0;
+        for (int32_t i = 0; i < count; ++i) bases += e[i].length;
+        EXPECT_EQ(bases, total);
+        if (count == 0) {
+            EXPECT_EQ(nullptr, e[0].name);
+        }
+        // The documented release; the sanitizer build checks it frees everything.
+        free(e[0].name);
+        free(e);
+    }
+}
+
+TEST(Decode2, SpareRecordsAreZero) {
+    TextFile file(">f1\nAC\n@x\nGG\n");
+    int32_t count = 0;
+    int64_t total = 0;
+    SeqEntry *e = nullptr;
+    capture([&] { e = decodeFastq2(file.path(), &count, &total, 0); });
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(1, count);
+    EXPECT_EQ("f1|-|AC@xGG|-", show(e[0]));
+    const SeqEntry zero{};
+    EXPECT_EQ(0, std::memcmp(&zero, &e[1], sizeof zero));
+    free(e[0].name);
+    free(e);
+}
+
+TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
+    TextFile empty(""), no_marks("abc\ndef\n");
+    const std::string missing = testing::TempDir() + "toolkit_no_such_file";
+    const struct {
+        std::string path, out;
+    } cases[] = {
+        {missing, "error decodeFastq: " + missing + " not found\n"},
+        {empty.path(), "error decodeFastq: no data in " + std::string(empty.path()) + "\n"},
+        {no_marks.path(), "error decodeFastq: no segments found\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        int32_t count = -5;
+        int64_t total = -5;
+        SeqEntry *e = reinterpret_cast<SeqEntry *>(&count);
+        const auto o = capture([&] { e = decodeFastq2(c.path.c_str(), &count, &total, 20); });
+        EXPECT_EQ(nullptr, e);
+        EXPECT_EQ(c.out, o.out);
+        EXPECT_EQ(-5, count);
+        EXPECT_EQ(-5, total);
+    }
+}
+
+TEST(Decode2, AllocationFailures) {
+#ifdef FAST_UNDER_ASAN
+    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#else
+    // A sparse file too large for the entry buffer, and a small one whose records are not.
+    const std::string big = testing::TempDir() + "toolkit_sparse_" + std::to_string(getpid());
+    {
+        std::FILE *f = std::fopen(big.c_str(), "w");
+        ASSERT_NE(nullptr, f);
+        std::fseek(f, (1L << 30) - 1, SEEK_SET);
+        std::fputc('\n', f);
+        std::fclose(f);
+    }
+    std::string headers;
+    for (int i = 0; i < (4 << 20); ++i) headers += "@\n";
+    TextFile many(headers);
+    const struct {
+        std::string path, out;
+    } cases[] = {
+        {big, "error decodeFastq: malloc error\n"},
+        {many.path(), "error decodeFastq: calloc error\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.out);
+        const std::string out = toolkit::underAddressLimit(64 << 20, [&] {
+            int32_t count = -5;
+            int64_t total = -5;
+            SeqEntry *e = decodeFastq2(c.path.c_str(), &count, &total, 20);
+            if (e || count != -5 || total != -5) _exit(4);
+        });
+        EXPECT_EQ(c.out, out);
+    }
+    std::remove(big.c_str());
+#endif
+}
+
+}  // namespace

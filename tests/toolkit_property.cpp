@@ -1,0 +1,154 @@
+// Both decoders against a plain line-by-line reader, on generated well-formed files: names
+// with and without comments, reads of 0 to 300 bases, qualities that often start with "@",
+// and, for decodeFastq2, sequences and qualities wrapped over several lines.
+#include <optional>
+#include <random>
+#include <sstream>
+
+#include "toolkit_support.hpp"
+
+using toolkit::capture;
+using toolkit::show;
+using toolkit::TextFile;
+
+namespace {
+
+struct Entry {
+    std::string name;
+    std::optional<std::string> comment;
+    std::string bases;
+    std::vector<int> quals;  // empty for FASTA
+    bool numeric = false;
+};
+
+std::string pick(std::mt19937 &rng, const std::string &alphabet, size_t n) {
+    std::string s;
+    for (size_t i = 0; i < n; ++i) s += alphabet[rng() % alphabet.size()];
+    return s;
+}
+
+std::vector<Entry> makeEntries(std::mt19937 &rng, bool fasta) {
+    std::vector<Entry> v(1 + rng() % 30);
+    for (Entry &e : v) {
+        e.name = pick(rng, "ACGTXYZabcxyz0123456789_.:-/", 1 + rng() % 25);
+        const unsigned c = rng() % 4;
+        if (c == 1) e.comment = "";
+        if (c >= 2) e.comment = pick(rng, "abc 12:N:0 \t=xyz", 1 + rng() % 40);
+        e.bases = pick(rng, "ACGTNacgtn", rng() % 301);
+        if (fasta) continue;
+        e.numeric = e.bases.size() >= 2 && rng() % 5 == 0;
+        for (size_t i = 0; i < e.bases.size(); ++i)
+            e.quals.push_back(e.numeric                    ? static_cast<int>(rng() % 100)
+                              : (i == 0 && rng() % 3 == 0) ? 31
+                                                           : static_cast<int>(rng() % 42));
+    }
+    return v;
+}
+
+// Splits `s` into lines of `width` bytes (one line when width is 0).
+std::string wrapped(const std::string &s, size_t width) {
+    if (width == 0 || s.empty()) return s + "\n";
+    std::string out;
+    for (size_t i = 0; i < s.size(); i += width) out += s.substr(i, width) + "\n";
+    return out;
+}
+
+std::string write(const std::vector<Entry> &entries, bool fasta, std::mt19937 &rng, bool wrap) {
+    std::string text;
+    for (const Entry &e : entries) {
+        const size_t width = wrap ? 1 + rng() % 80 : 0;
+        text += (fasta ? ">" : "@") + e.name + (e.comment ? " " + *e.comment : "") + "\n";
+        text += wrapped(e.bases, width);
+        if (fasta) continue;
+        text += rng() % 2 ? "+\n" : "+" + e.name + "\n";
+        if (!e.numeric) {
+            std::string q;
+            for (int v : e.quals) q += static_cast<char>(v + 33);
+            text += wrapped(q, width);
+            continue;
+        }
+        // Numbers over lines of at most `width` values (one line when not wrapping).
+        const size_t per_line = wrap ? 2 + rng() % 20 : e.quals.size();
+        for (size_t i = 0; i < e.quals.size(); ++i)
+            text += std::to_string(e.quals[i]) +
+                    ((i + 1) % per_line == 0 || i + 1 == e.quals.size() ? "\n" : " ");
+    }
+    return text;
+}
+
+// The plain reader: a header line, sequence lines up to "+" (or the next ">" header), then
+// quality lines until there are as many values as bases.
+std::vector<std::string> reference(const std::string &text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < lines.size();) {
+        const std::string header = lines[i++];
+        const bool fasta = header[0] == '>';
+        const size_t blank = header.find(' ');
+        std::string shown = header.substr(1, blank == std::string::npos ? blank : blank - 1) + "|" +
+                            (blank == std::string::npos ? "-" : header.substr(blank + 1)) + "|";
+        std::string bases;
+        while (i < lines.size() && lines[i][0] != (fasta ? '>' : '+')) bases += lines[i++];
+        shown += bases + "|";
+        if (fasta) {
+            out.push_back(shown + "-");
+            continue;
+        }
+        ++i;
+        std::vector<int> quals;
+        const bool numeric = i < lines.size() && lines[i].find(' ') != std::string::npos;
+        do {
+            std::istringstream values(lines[i]);
+            if (numeric)
+                for (int v; values >> v;) quals.push_back(v);
+            else
+                for (char c : lines[i]) quals.push_back(c - 33);
+            ++i;
+        } while (quals.size() < bases.size());
+        for (size_t k = 0; k < quals.size(); ++k)
+            shown += (k ? "," : "") + std::to_string(quals[k]);
+        out.push_back(shown);
+    }
+    return out;
+}
+
+TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
+    std::mt19937 rng(20240611);
+    for (int round = 0; round < 150; ++round) {
+        const bool fasta = round % 3 == 0;
+        const std::vector<Entry> entries = makeEntries(rng, fasta);
+        SCOPED_TRACE("round " + std::to_string(round));
+
+        TextFile wrapped_file(write(entries, fasta, rng, true));
+        std::ifstream wf(wrapped_file.path());
+        const std::string wrapped_text((std::istreambuf_iterator<char>(wf)),
+                                       std::istreambuf_iterator<char>());
+        const std::vector<std::string> expected = reference(wrapped_text);
+        ASSERT_EQ(entries.size(), expected.size());
+        int32_t count = 0;
+        int64_t total = 0;
+        SeqEntry *e = nullptr;
+        const auto o2 = capture([&] { e = decodeFastq2(wrapped_file.path(), &count, &total, 20); });
+        ASSERT_NE(nullptr, e);
+        EXPECT_EQ(expected, show(e, count));
+        EXPECT_EQ(0u, o2.out.rfind("Total memory = ", 0)) << o2.out;
+        free(e[0].name);
+        free(e);
+
+        const std::string text = write(entries, fasta, rng, false);
+        TextFile file(text);
+        std::vector<char> buffer(text.size() + 1);
+        int32_t segments = 0;
+        capture([&] { segments = extractFastq(file.path(), buffer.data(), 0); });
+        ASSERT_GE(segments, static_cast<int32_t>(entries.size()));
+        std::vector<SeqEntry> records(static_cast<size_t>(segments));
+        const auto o = capture(
+            [&] { decodeFastq(file.path(), &count, &total, buffer.data(), 0, records.data()); });
+        EXPECT_EQ(reference(text), show(records.data(), count));
+        EXPECT_EQ("", o.out + o.err);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// Helpers of the toolkit tests: text files, captured standard streams, records as text.
+#ifndef FAST_TOOLKIT_SUPPORT_HPP
+#define FAST_TOOLKIT_SUPPORT_HPP
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fast.h"
+
+namespace toolkit {
+
+// A file holding `text`, removed when the object goes.
+class TextFile {
+  public:
+    explicit TextFile(const std::string &text) {
+        static int serial = 0;
+        path_ = testing::TempDir() + "toolkit_" + std::to_string(getpid()) + "_" +
+                std::to_string(serial++) + ".txt";
+        std::ofstream(path_, std::ios::binary) << text;
+    }
+    ~TextFile() { std::remove(path_.c_str()); }
+    TextFile(const TextFile &) = delete;
+    TextFile &operator=(const TextFile &) = delete;
+    const char *path() const { return path_.c_str(); }
+
+  private:
+    std::string path_;
+};
+
+inline std::string readFile(std::FILE *f) {
+    std::rewind(f);
+    std::string s;
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) s.append(chunk, n);
+    std::fclose(f);
+    return s;
+}
+
+struct Output {
+    std::string out;
+    std::string err;
+};
+
+// Runs `call` with descriptors 1 and 2 on scratch files; with `merged` both go to one file
+// (returned in out), which shows the order in which the two streams were written.
+inline Output capture(const std::function<void()> &call, bool merged = false) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::FILE *out = std::tmpfile();
+    std::FILE *err = merged ? out : std::tmpfile();
+    const int saved_out = dup(1), saved_err = dup(2);
+    dup2(fileno(out), 1);
+    dup2(fileno(err), 2);
+    call();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(saved_out, 1);
+    dup2(saved_err, 2);
+    close(saved_out);
+    close(saved_err);
+    Output o;
+    o.out = readFile(out);
+    if (!merged) o.err = readFile(err);
+    return o;
+}
+
+// One record as "name|comment|bases|quals": "-" for a null comment or null quals, the
+// quality values as comma-separated numbers.
+inline std::string show(const SeqEntry &e) {
+    std::string s = e.name ? e.name : "(null)";
+    s += "|" + std::string(e.comment ? e.comment : "-") + "|" +
+         std::string(e.bases ? e.bases : "", e.bases ? static_cast<size_t>(e.length) : 0) + "|";
+    if (!e.quals) return s + "-";
+    for (int32_t i = 0; i < e.length; ++i) s += (i ? "," : "") + std::to_string(e.quals[i]);
+    return s;
+}
+
+inline std::vector<std::string> show(const SeqEntry *e, int32_t n) {
+    std::vector<std::string> v;
+    for (int32_t i = 0; i < n; ++i) v.push_back(show(e[i]));
+    return v;
+}
+
+// Entry kind must agree with the quality pointer for every decoded record.
+inline bool kindsAgree(const SeqEntry *e, int32_t n) {
+    for (int32_t i = 0; i < n; ++i)
+        if ((e[i].is_fasta != 0) != (e[i].quals == nullptr)) return false;
+    return true;
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FAST_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FAST_UNDER_ASAN 1
+#endif
+#endif
+
+// Runs `body` in a child whose address space may grow by only `room` bytes, and returns what
+// the child printed on standard output.
+inline std::string underAddressLimit(size_t room, const std::function<void()> &body) {
+    std::fflush(stdout);
+    std::FILE *out = std::tmpfile();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(out), 1);
+        long pages = 0;
+        if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + room;
+        const rlimit rl{limit, limit};
+        if (pages == 0 || setrlimit(RLIMIT_AS, &rl) != 0) _exit(3);
+        body();
+        std::fflush(stdout);
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    return toolkit::readFile(out);
+}
+
+}  // namespace toolkit
+
+#endif
