@@ -62,7 +62,7 @@ TEST(ExtractFastq, FirstByteMessageGoesToStandardErrorFirst) {
     EXPECT_EQ("Corrupt input file "s + file.path() + " *dp=>x< [1].\n", split.err);
 }
 
-// Paths that cannot be decoded: missing, and a pipe (no size by seeking).
+// Paths that cannot be decoded: missing, a directory, and a pipe (no size by seeking).
 TEST(ExtractFastq, UnreadablePathsGiveZero) {
     int fds[2];
     ASSERT_EQ(0, pipe(fds));
@@ -72,6 +72,7 @@ TEST(ExtractFastq, UnreadablePathsGiveZero) {
         std::string path, out;
     } cases[] = {
         {testing::TempDir() + "toolkit_missing", "error: file not found\n"},
+        {testing::TempDir(), "error: file not found\n"},
         {pipe_path, "error: file size unknown (not a seekable file)\n"},
     };
     for (const auto &c : cases) {

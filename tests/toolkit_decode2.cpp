@@ -187,6 +187,7 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         std::string path, out;
     } cases[] = {
         {missing, "error decodeFastq: " + missing + " not found\n"},
+        {testing::TempDir(), "error decodeFastq: " + testing::TempDir() + " not found\n"},
         {empty.path(), "error decodeFastq: no data in " + std::string(empty.path()) + "\n"},
         {no_marks.path(), "error decodeFastq: no segments found\n"},
     };

@@ -54,7 +54,7 @@ int clampInt(int64_t v) {
 }
 
 SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t threshold) {
-    FilePtr file(std::fopen(path, "r"));
+    FilePtr file(openText(path));
     if (!file) {
         std::printf("error decodeFastq: %s not found\n", path);
         return nullptr;

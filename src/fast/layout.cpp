@@ -2,11 +2,23 @@
 #include <cstdarg>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include "fast.h"
 #include "scan.hpp"
 #include "textio.hpp"
 
 namespace fast {
+
+std::FILE *openText(const char *path) noexcept {
+    std::FILE *f = std::fopen(path, "r");
+    struct stat st;
+    if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        std::fclose(f);
+        return nullptr;
+    }
+    return f;
+}
 
 int64_t fileSize(std::FILE *f) noexcept {
     if (std::fseek(f, 0, SEEK_END) != 0) return -1;
@@ -25,7 +37,7 @@ void warnLine(const char *format, ...) noexcept {
 
 int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
                        const LoadMessages &messages, LayoutPass &layout) noexcept {
-    FilePtr f(std::fopen(path, "r"));
+    FilePtr f(openText(path));
     if (!f) {
         std::puts("error: file not found");
         return -1;

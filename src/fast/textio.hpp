@@ -21,6 +21,10 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// Opens a file for reading; NULL also for a directory, which opens but has no text to give
+// (its "size" found by seeking is no byte count).
+std::FILE *openText(const char *path) noexcept;
+
 // Files are read with requests of at most kReadChunk bytes; in practice of kReadPiece bytes,
 // so that the pass that runs over each piece as it arrives finds it in the cache.
 constexpr int64_t kReadChunk = 1024000000;
