@@ -1,2 +1,2 @@
 # Benchmarks of the arrays area.
-fast_add_bench(arrays_bench arrays_sort.cpp)
+fast_add_bench(bench_arrays arrays_sort.cpp)

@@ -1,2 +1,2 @@
 # Benchmarks of the toolkit area.
-fast_add_bench(toolkit_bench toolkit_decode.cpp)
+fast_add_bench(bench_toolkit toolkit_decode.cpp)
