@@ -1,0 +1,45 @@
+// Reads link records exactly as fscanf(f, "%s %d %d %d %d %d %d %d %d %d", ...) does in the
+// C locale, over a ByteReader instead of a FILE.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "byte_reader.hpp"
+
+namespace clean_replace {
+
+constexpr int kColumns = 9;
+
+struct LinkRecord {
+    std::string name;                  // every byte of the token, NUL bytes included
+    std::int32_t cols[kColumns] = {};  // columns 1 to 9
+};
+
+struct ScanResult {
+    // -1 when the input ends before a name, otherwise the number of fields read (1 to 10).
+    int fields;
+    // The first column (1 to 9) whose value lies outside the signed 32-bit range, or 0; such a
+    // column is consumed like any other but not stored.
+    int range_column;
+    unsigned long long range_line;  // the line (from 1) holding that value's first digit
+};
+
+class RecordScanner {
+  public:
+    explicit RecordScanner(ByteReader &in) : in_(in) {}
+
+    // Fields that are not read keep their values. The next scan resumes at the first byte not
+    // consumed: after a sign that is not followed by a digit, that is the byte after the sign.
+    ScanResult scan(LinkRecord &rec);
+
+  private:
+    int skipBlanks();
+    void readName(std::string &name);
+    bool readNumber(std::int32_t &value, bool &in_range);
+
+    ByteReader &in_;
+    unsigned long long line_ = 1;
+};
+
+}  // namespace clean_replace

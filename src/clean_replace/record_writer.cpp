@@ -1,0 +1,92 @@
+#include "record_writer.hpp"
+
+#include <cerrno>
+#include <cstring>
+
+namespace clean_replace {
+
+namespace {
+
+// The longest formatted columns: nine times " -2147483648", then the line feed.
+constexpr std::size_t kColumnsMax = kColumns * 12 + 1;
+
+constexpr char kPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+unsigned decimalDigits(std::uint32_t u) {
+    unsigned n = 1;
+    for (std::uint32_t limit = 10; n < 10 && u >= limit; limit *= 10) ++n;
+    return n;
+}
+
+char *putInt(char *p, std::int32_t value) {
+    std::uint32_t u = static_cast<std::uint32_t>(value);
+    if (value < 0) {
+        *p++ = '-';
+        u = 0u - u;
+    }
+    char *q = p + decimalDigits(u);
+    char *const end = q;
+    while (u >= 100) {
+        unsigned pair = (u % 100) * 2;
+        u /= 100;
+        *--q = kPairs[pair + 1];
+        *--q = kPairs[pair];
+    }
+    if (u >= 10) {
+        *--q = kPairs[u * 2 + 1];
+        *--q = kPairs[u * 2];
+    } else {
+        *--q = static_cast<char>('0' + u);
+    }
+    return end;
+}
+
+}  // namespace
+
+RecordWriter::RecordWriter(std::FILE *out, std::size_t capacity)
+    : out_(out),
+      capacity_(capacity < kColumnsMax ? kColumnsMax : capacity),
+      buf_(new char[capacity_]) {}
+
+void RecordWriter::drain() {
+    if (used_ != 0 && error_ == 0 && std::fwrite(buf_.get(), 1, used_, out_) != used_)
+        error_ = errno != 0 ? errno : EIO;
+    used_ = 0;
+}
+
+void RecordWriter::append(const char *bytes, std::size_t size) {
+    while (size > capacity_ - used_) {
+        std::size_t part = capacity_ - used_;
+        std::memcpy(buf_.get() + used_, bytes, part);
+        used_ += part;
+        bytes += part;
+        size -= part;
+        drain();
+    }
+    std::memcpy(buf_.get() + used_, bytes, size);
+    used_ += size;
+}
+
+void RecordWriter::write(const LinkRecord &rec) {
+    append(rec.name.c_str(), std::strlen(rec.name.c_str()));
+    if (capacity_ - used_ < kColumnsMax) drain();
+    char *p = buf_.get() + used_;
+    for (std::int32_t col : rec.cols) {
+        *p++ = ' ';
+        p = putInt(p, col);
+    }
+    *p++ = '\n';
+    used_ = static_cast<std::size_t>(p - buf_.get());
+}
+
+bool RecordWriter::flush() {
+    drain();
+    if (error_ == 0 && (std::fflush(out_) != 0 || std::ferror(out_)))
+        error_ = errno != 0 ? errno : EIO;
+    return error_ == 0;
+}
+
+}  // namespace clean_replace
