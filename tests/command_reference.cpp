@@ -77,15 +77,6 @@ class FscanfReader {
     std::vector<char> name_;
 };
 
-clean_replace::ReadFunction windowsOf(const std::string &bytes, std::size_t window) {
-    return [&bytes, window, at = std::size_t{0}](char *buf, std::size_t size) mutable {
-        std::size_t n = std::min({size, window, bytes.size() - at});
-        std::memcpy(buf, bytes.data() + at, n);
-        at += n;
-        return static_cast<long long>(n);
-    };
-}
-
 std::string printable(const std::string &bytes) {
     std::string out;
     for (unsigned char c : bytes) {
@@ -116,9 +107,18 @@ bool sameStep(const ScanStep &a, const ScanStep &b) {
 
 }  // namespace
 
+clean_replace::ReadFunction readInWindows(const std::string &bytes, std::size_t window) {
+    return [&bytes, window, at = std::size_t{0}](char *buf, std::size_t size) mutable {
+        std::size_t n = std::min({size, window, bytes.size() - at});
+        std::memcpy(buf, bytes.data() + at, n);
+        at += n;
+        return static_cast<long long>(n);
+    };
+}
+
 std::string compareScans(const std::string &bytes, std::size_t window) {
     FscanfReader ref(bytes);
-    clean_replace::ByteReader in(windowsOf(bytes, window), window);
+    clean_replace::ByteReader in(readInWindows(bytes, window), window);
     clean_replace::RecordScanner scanner(in);
     clean_replace::LinkRecord rec;
     for (int k = 0;; ++k) {
@@ -129,7 +129,7 @@ std::string compareScans(const std::string &bytes, std::size_t window) {
         std::copy(start, start + kColumns, rec.cols);
         clean_replace::ScanResult r = scanner.scan(rec);
         got.fields = r.fields;
-        got.name = rec.name;
+        got.name = std::string(rec.name);
         std::copy(rec.cols, rec.cols + kColumns, got.cols);
         got.range_column = r.range_column;
         got.range_line = r.range_column != 0 ? r.range_line : 0;
@@ -175,10 +175,10 @@ FilterRun referenceFilter(const std::string &bytes) {
 
 FilterRun commandFilter(const std::string &bytes, std::size_t window) {
     FilterRun run;
-    clean_replace::ByteReader counter(windowsOf(bytes, window), window);
+    clean_replace::ByteReader counter(readInWindows(bytes, window), window);
     clean_replace::LinkTable table;
     if (table.allocate(clean_replace::countTableLines(counter)) != nullptr) std::abort();
-    clean_replace::ByteReader in(windowsOf(bytes, window), window);
+    clean_replace::ByteReader in(readInWindows(bytes, window), window);
     char *text = nullptr;
     std::size_t size = 0;
     std::FILE *out = open_memstream(&text, &size);

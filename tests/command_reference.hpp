@@ -6,7 +6,12 @@
 #include <cstdint>
 #include <string>
 
+#include "byte_reader.hpp"
+
 namespace command_reference {
+
+// Hands out `bytes` (which must outlive the reader) at most `window` bytes per read.
+clean_replace::ReadFunction readInWindows(const std::string &bytes, std::size_t window);
 
 constexpr int kColumns = 9;
 
