@@ -14,7 +14,7 @@ ReadFunction streamReader(std::FILE *stream) {
 }
 
 ByteReader::ByteReader(ReadFunction read, std::size_t capacity)
-    : read_(std::move(read)), capacity_(capacity), buf_(new char[capacity + 1]) {
+    : read_(std::move(read)), capacity_(capacity), buf_(new char[capacity + kPadding]()) {
     buf_[0] = '\0';
     pos = end = buf_.get();
 }

@@ -33,6 +33,10 @@ class ByteReader {
         return base_ + static_cast<unsigned long long>(pos - buf_.get());
     }
 
+    // Readable bytes after the window's end, so that a word-sized load at any byte of the window
+    // stays inside the buffer.
+    static constexpr std::size_t kPadding = 16;
+
     // The unread part of the window. *end is always '\0', so a token loop that stops on NUL
     // needs no bound check of its own.
     const char *pos;

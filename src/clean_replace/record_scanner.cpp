@@ -1,6 +1,7 @@
 #include "record_scanner.hpp"
 
 #include <array>
+#include <cstring>
 
 namespace clean_replace {
 
@@ -24,7 +25,108 @@ inline bool is(char c, unsigned char cls) {
     return kClasses[static_cast<unsigned char>(c)] & cls;
 }
 
+// Saturates far above the 32-bit range, so any run of digits (leading zeros included) gives
+// the right verdict.
+constexpr std::uint64_t kSaturated = 100000000000ull;
+
+constexpr std::uint64_t kPowers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+inline std::uint64_t appendDigits(std::uint64_t v, std::uint64_t digits, unsigned count) {
+    return v < kSaturated ? v * kPowers[count] + digits : kSaturated;
+}
+
+// Consumes the run of digits at p, eight bytes at a time; stops at the first non-digit, which
+// may be the window's terminating NUL.
+inline const char *readDigits(const char *p, std::uint64_t &v) {
+    for (;;) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        // Bytes are the digit values for '0'..'9'; the first other byte gets its high bit set
+        // (borrows and carries only reach the bytes after it).
+        std::uint64_t values = word - 0x3030303030303030ull;
+        std::uint64_t stops = (values | (word + 0x4646464646464646ull)) & 0x8080808080808080ull;
+        unsigned count = stops != 0 ? static_cast<unsigned>(__builtin_ctzll(stops)) / 8 : 8;
+        if (count == 0) return p;
+        // Eight digits with leading zeros, combined pairwise.
+        std::uint64_t x = values << (64 - 8 * count);
+        x = x * 10 + (x >> 8);
+        x = (((x & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+             (((x >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+            32;
+        v = appendDigits(v, x, count);
+        p += count;
+        if (count < 8) return p;
+    }
+}
+
+inline bool storeNumber(std::uint64_t v, bool negative, std::int32_t &value) {
+    if (v > (negative ? 2147483648ull : 2147483647ull)) return false;
+    value = static_cast<std::int32_t>(negative ? 0 - static_cast<std::int64_t>(v)
+                                               : static_cast<std::int64_t>(v));
+    return true;
+}
+
+inline void noteRange(ScanResult &result, bool in_range, unsigned long long line) {
+    if (in_range || result.range_column != 0) return;
+    result.range_column = result.fields;
+    result.range_line = line;  // a number holds no line feed
+}
+
 }  // namespace
+
+ScanResult RecordScanner::scan(LinkRecord &rec) {
+    ScanResult result{-1, 0, 0};
+    if (scanInWindow(rec, result)) return result;
+    // Some token reaches the window's end: read the record again byte by byte across refills.
+    // Nothing was consumed, and every field stored meanwhile is stored again with its value.
+    result = ScanResult{-1, 0, 0};
+    if (skipBlanks() == EOF) return result;
+    readName(rec.long_name);
+    rec.name = rec.long_name;
+    result.fields = 1;
+    for (std::int32_t &col : rec.cols) {
+        bool in_range = true;
+        if (!readNumber(col, in_range)) break;
+        noteRange(result, in_range, line_);
+        ++result.fields;
+    }
+    return result;
+}
+
+bool RecordScanner::scanInWindow(LinkRecord &rec, ScanResult &result) {
+    const char *p = in_.pos;
+    const char *const end = in_.end;
+    unsigned long long line = line_;
+    auto skip = [&] {
+        while (is(*p, kBlank)) line += *p++ == '\n';
+        return p != end;
+    };
+    if (!skip()) return false;
+    const char *name = p;
+    for (;;) {
+        while (!is(*p, kNameStop)) ++p;
+        if (p == end) return false;
+        if (*p != '\0') break;
+        ++p;
+    }
+    rec.name = std::string_view(name, static_cast<std::size_t>(p - name));
+    result.fields = 1;
+    for (std::int32_t &col : rec.cols) {
+        if (!skip()) return false;
+        bool negative = *p == '-';
+        if (negative || *p == '+') ++p;
+        const char *digits = p;
+        std::uint64_t v = 0;
+        p = readDigits(p, v);
+        if (p == end) return false;
+        if (p == digits) break;  // no digit: a sign stays consumed, the byte after it does not
+        noteRange(result, storeNumber(v, negative, col), line);
+        ++result.fields;
+    }
+    in_.pos = p;
+    line_ = line;
+    return true;
+}
 
 int RecordScanner::skipBlanks() {
     for (;;) {
@@ -68,41 +170,13 @@ bool RecordScanner::readNumber(std::int32_t &value, bool &in_range) {
         c = in_.peek();
     }
     if (c == EOF || !is(static_cast<char>(c), kDigit)) return false;
-    // Saturates far above the 32-bit range, so any run of digits (leading zeros included)
-    // gives the right verdict.
-    constexpr std::uint64_t kSaturated = 100000000000ull;
     std::uint64_t v = 0;
     for (;;) {
-        const char *p = in_.pos;
-        while (is(*p, kDigit)) {
-            v = v < kSaturated ? v * 10 + static_cast<unsigned>(*p - '0') : kSaturated;
-            ++p;
-        }
-        in_.pos = p;
-        if (p != in_.end || !in_.refill()) break;
+        in_.pos = readDigits(in_.pos, v);
+        if (in_.pos != in_.end || !in_.refill()) break;
     }
-    in_range = v <= (negative ? 2147483648ull : 2147483647ull);
-    if (in_range)
-        value = static_cast<std::int32_t>(negative ? 0 - static_cast<std::int64_t>(v)
-                                                   : static_cast<std::int64_t>(v));
+    in_range = storeNumber(v, negative, value);
     return true;
-}
-
-ScanResult RecordScanner::scan(LinkRecord &rec) {
-    ScanResult result{-1, 0, 0};
-    if (skipBlanks() == EOF) return result;
-    readName(rec.name);
-    result.fields = 1;
-    for (std::int32_t &col : rec.cols) {
-        bool in_range = true;
-        if (!readNumber(col, in_range)) break;
-        if (!in_range && result.range_column == 0) {
-            result.range_column = result.fields;
-            result.range_line = line_;  // a number holds no line feed
-        }
-        ++result.fields;
-    }
-    return result;
 }
 
 }  // namespace clean_replace

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "byte_reader.hpp"
 
@@ -12,8 +13,11 @@ namespace clean_replace {
 constexpr int kColumns = 9;
 
 struct LinkRecord {
-    std::string name;                  // every byte of the token, NUL bytes included
+    // Every byte of the token, NUL bytes included. Points into the reader's window or into
+    // long_name, and stays valid until the next scan.
+    std::string_view name;
     std::int32_t cols[kColumns] = {};  // columns 1 to 9
+    std::string long_name;             // a name that crossed the end of a window
 };
 
 struct ScanResult {
@@ -34,6 +38,9 @@ class RecordScanner {
     ScanResult scan(LinkRecord &rec);
 
   private:
+    // The whole record within the current window; false, with nothing consumed, when a token
+    // reaches the window's end.
+    bool scanInWindow(LinkRecord &rec, ScanResult &result);
     int skipBlanks();
     void readName(std::string &name);
     bool readNumber(std::int32_t &value, bool &in_range);

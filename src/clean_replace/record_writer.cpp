@@ -71,7 +71,10 @@ void RecordWriter::append(const char *bytes, std::size_t size) {
 }
 
 void RecordWriter::write(const LinkRecord &rec) {
-    append(rec.name.c_str(), std::strlen(rec.name.c_str()));
+    const char *name = rec.name.data();
+    const void *nul = std::memchr(name, '\0', rec.name.size());
+    append(name, nul != nullptr ? static_cast<std::size_t>(static_cast<const char *>(nul) - name)
+                                : rec.name.size());
     if (capacity_ - used_ < kColumnsMax) drain();
     char *p = buf_.get() + used_;
     for (std::int32_t col : rec.cols) {
