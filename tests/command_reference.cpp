@@ -24,7 +24,7 @@ constexpr const char *kWideFormat =
 class FscanfReader {
   public:
     explicit FscanfReader(const std::string &bytes)
-        : bytes_(bytes), narrow_(open()), wide_(open()), name_(bytes.size() + 2) {}
+        : bytes_(bytes), narrow_(open()), wide_(open()), name_(bytes.size() + 2, ' ') {}
     ~FscanfReader() {
         std::fclose(narrow_);
         std::fclose(wide_);
@@ -36,23 +36,22 @@ class FscanfReader {
         ScanStep s;
         std::copy(start, start + kColumns, s.cols);
         long long begin = std::ftell(wide_);
-        // fscanf never stores a blank in a name, so the first blank left marks its end even
-        // when the name holds NUL bytes.
-        std::fill(name_.begin(), name_.end(), ' ');
         std::int32_t *c = s.cols;
         s.fields = std::fscanf(narrow_, kRecordFormat, name_.data(), &c[0], &c[1], &c[2], &c[3],
                                &c[4], &c[5], &c[6], &c[7], &c[8]);
         s.resume = std::ftell(narrow_);
+        // fscanf never stores a blank in a name and the buffer is all blanks before the call,
+        // so the first blank left marks the name's end even when it holds NUL bytes.
+        auto stored = std::find(name_.begin(), name_.end(), ' ');
         if (s.fields >= 1)
-            s.name.assign(name_.data(),
-                          static_cast<std::size_t>(std::find(name_.begin(), name_.end(), ' ') -
-                                                   name_.begin() - 1));
+            s.name.assign(name_.data(), static_cast<std::size_t>(stored - name_.begin() - 1));
         long long w[kColumns];
         int n[kColumns];
         int wide_fields = std::fscanf(wide_, kWideFormat, name_.data(), &w[0], &n[0], &w[1], &n[1],
                                       &w[2], &n[2], &w[3], &n[3], &w[4], &n[4], &w[5], &n[5], &w[6],
                                       &n[6], &w[7], &n[7], &w[8], &n[8]);
         if (wide_fields != s.fields || std::ftell(wide_) != s.resume) s.fields = -99;
+        std::fill(name_.begin(), stored, ' ');
         for (int i = 0; i + 1 < s.fields; ++i) {
             if (w[i] >= INT32_MIN && w[i] <= INT32_MAX) continue;
             s.wide_columns |= 1u << i;

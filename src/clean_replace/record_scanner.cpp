@@ -35,27 +35,43 @@ inline std::uint64_t appendDigits(std::uint64_t v, std::uint64_t digits, unsigne
     return v < kSaturated ? v * kPowers[count] + digits : kSaturated;
 }
 
-// Consumes the run of digits at p, eight bytes at a time; stops at the first non-digit, which
-// may be the window's terminating NUL.
+// The value of the digits starting at p, up to eight of them, and their count; the first other
+// byte may be the window's terminating NUL.
+inline std::uint64_t eightDigits(const char *p, unsigned &count) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    // Bytes are the digit values for '0'..'9'; the first other byte gets its high bit set
+    // (borrows and carries only reach the bytes after it).
+    std::uint64_t values = word - 0x3030303030303030ull;
+    std::uint64_t stops = (values | (word + 0x4646464646464646ull)) & 0x8080808080808080ull;
+    count = stops != 0 ? static_cast<unsigned>(__builtin_ctzll(stops)) / 8 : 8;
+    if (count == 0) return 0;
+    // Eight digits with leading zeros, combined pairwise.
+    std::uint64_t x = values << (64 - 8 * count);
+    x = x * 10 + (x >> 8);
+    return (((x & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+            (((x >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
+           32;
+}
+
+// Consumes the run of digits at p into v, which holds the digits read before them.
 inline const char *readDigits(const char *p, std::uint64_t &v) {
     for (;;) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        // Bytes are the digit values for '0'..'9'; the first other byte gets its high bit set
-        // (borrows and carries only reach the bytes after it).
-        std::uint64_t values = word - 0x3030303030303030ull;
-        std::uint64_t stops = (values | (word + 0x4646464646464646ull)) & 0x8080808080808080ull;
-        unsigned count = stops != 0 ? static_cast<unsigned>(__builtin_ctzll(stops)) / 8 : 8;
-        if (count == 0) return p;
-        // Eight digits with leading zeros, combined pairwise.
-        std::uint64_t x = values << (64 - 8 * count);
-        x = x * 10 + (x >> 8);
-        x = (((x & 0x000000FF000000FFull) * 0x000F424000000064ull) +
-             (((x >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >>
-            32;
-        v = appendDigits(v, x, count);
+        unsigned count;
+        std::uint64_t digits = eightDigits(p, count);
+        v = appendDigits(v, digits, count);
         p += count;
         if (count < 8) return p;
+    }
+}
+
+// The first byte below '!' from p on: every blank and NUL is one, most name bytes are not.
+inline const char *findControl(const char *p) {
+    for (;; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        std::uint64_t low = (word - 0x2121212121212121ull) & ~word & 0x8080808080808080ull;
+        if (low != 0) return p + __builtin_ctzll(low) / 8;
     }
 }
 
@@ -98,16 +114,22 @@ bool RecordScanner::scanInWindow(LinkRecord &rec, ScanResult &result) {
     const char *const end = in_.end;
     unsigned long long line = line_;
     auto skip = [&] {
-        while (is(*p, kBlank)) line += *p++ == '\n';
+        if (*p == ' ' && !is(p[1], kBlank)) {
+            ++p;
+        } else {
+            while (is(*p, kBlank)) line += *p++ == '\n';
+        }
         return p != end;
     };
     if (!skip()) return false;
     const char *name = p;
     for (;;) {
-        while (!is(*p, kNameStop)) ++p;
-        if (p == end) return false;
-        if (*p != '\0') break;
-        ++p;
+        p = findControl(p);
+        if (is(*p, kNameStop)) {
+            if (p == end) return false;
+            if (*p != '\0') break;
+        }
+        ++p;  // a NUL or other control byte inside the name
     }
     rec.name = std::string_view(name, static_cast<std::size_t>(p - name));
     result.fields = 1;
@@ -116,8 +138,10 @@ bool RecordScanner::scanInWindow(LinkRecord &rec, ScanResult &result) {
         bool negative = *p == '-';
         if (negative || *p == '+') ++p;
         const char *digits = p;
-        std::uint64_t v = 0;
-        p = readDigits(p, v);
+        unsigned count;
+        std::uint64_t v = eightDigits(p, count);
+        p += count;
+        if (count == 8) p = readDigits(p, v);
         if (p == end) return false;
         if (p == digits) break;  // no digit: a sign stays consumed, the byte after it does not
         noteRange(result, storeNumber(v, negative, col), line);

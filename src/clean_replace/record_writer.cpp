@@ -7,28 +7,25 @@ namespace clean_replace {
 
 namespace {
 
-// The longest formatted columns: nine times " -2147483648", then the line feed.
-constexpr std::size_t kColumnsMax = kColumns * 12 + 1;
+// The longest formatted columns, nine times " -2147483648" and the line feed, and the slack
+// that putInt() writes beyond its digits.
+constexpr std::size_t kColumnsMax = kColumns * 12 + 1 + 16;
 
 constexpr char kPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
     "8081828384858687888990919293949596979899";
 
-unsigned decimalDigits(std::uint32_t u) {
-    unsigned n = 1;
-    for (std::uint32_t limit = 10; n < 10 && u >= limit; limit *= 10) ++n;
-    return n;
-}
-
+// Writes the decimal digits of `value`, and 16 bytes in all: the caller leaves that much room.
 char *putInt(char *p, std::int32_t value) {
     std::uint32_t u = static_cast<std::uint32_t>(value);
     if (value < 0) {
         *p++ = '-';
         u = 0u - u;
     }
-    char *q = p + decimalDigits(u);
-    char *const end = q;
+    char digits[32];
+    char *const last = digits + 16;
+    char *q = last;
     while (u >= 100) {
         unsigned pair = (u % 100) * 2;
         u /= 100;
@@ -41,7 +38,8 @@ char *putInt(char *p, std::int32_t value) {
     } else {
         *--q = static_cast<char>('0' + u);
     }
-    return end;
+    std::memcpy(p, q, 16);
+    return p + (last - q);
 }
 
 }  // namespace
