@@ -82,12 +82,14 @@ TEST(RecordScanner, AgreesWithFscanfOnGeneratedInputs) {
     }
 }
 
-TEST(RecordScanner, AgreesWithFscanfOnLongTokens) {
+TEST(RecordScanner, AgreesWithFscanfOnLongTokensAndFoundInputs) {
     const std::string inputs[] = {
         std::string(5000, 'n') + " 1 2 3 4 5 6 7 8 9\n",
         "a " + std::string(3000, '0') + "42 -" + std::string(3000, '0') + "1 x",
         "a" + std::string(3000, ' ') + "1\n\n" + std::string(3000, '\n') + "99999999999",
         "n" + "\0\0\0"s + std::string(2000, 'x') + " 5",
+        // Found by fuzz_scan: two values out of range in one record.
+        "n\0m 2147483647 -2147483648 214748 214748364042-14748364042 5 6 7 8 9"s,
     };
     for (const std::string &input : inputs)
         for (std::size_t window : {1, 5, 1000, 1 << 20})
