@@ -51,33 +51,6 @@ TEST(LinkFilter, AgreesWithPlainReference) {
     }
 }
 
-TEST(LinkFilter, StoresCountedRecordsInTheirSlots) {
-    // Three lines counted, six records read (x is a name): the last two are filtered but not
-    // stored.
-    const std::string table =
-        "a 1 2 3 4 5 6 7 8 9\nb 11 12 13 14 15 16 17 18 19\nc 21 x\n"
-        "d 1 2 3 4 5 6 7 8 9 e 1 2 3 4 5 6 7 8 9";
-    clean_replace::ByteReader counter(command_reference::readInWindows(table, 8), 8);
-    clean_replace::LinkTable links;
-    ASSERT_EQ(nullptr, links.allocate(clean_replace::countTableLines(counter)));
-    ASSERT_EQ(3u, links.slots());
-    std::FILE *out = std::tmpfile();
-    clean_replace::ByteReader in(command_reference::readInWindows(table, 8), 8);
-    clean_replace::RecordWriter writer(out);
-    EXPECT_EQ(clean_replace::FilterEnd::kEndOfInput,
-              clean_replace::filterLinks(in, links, writer).end);
-    const int expected[3][9] = {{1, 2, 3, 4, 5, 6, 7, 0, 9},
-                                {11, 12, 13, 14, 15, 16, 17, 0, 19},
-                                {21, 0, 0, 0, 0, 0, 0, 0, 0}};
-    for (int k = 0; k < 3; ++k)
-        for (int c = 1; c <= 9; ++c)
-            if (c != 8) {
-                EXPECT_EQ(expected[k][c - 1], links.column(c)[k]) << k << " " << c;
-            }
-    EXPECT_EQ(nullptr, links.column(8));
-    std::fclose(out);
-}
-
 TEST(LinkFilter, ReadErrorKeepsWhatWasPrintedAndFails) {
     const std::string table =
         "a 1 7 0 0 1 10 20 0 5\nb 1 7 0 0 1 30 40 0 5\nc 1 7 0 0 1 50 60 0 5\n";
@@ -104,11 +77,9 @@ TEST(LinkFilter, ReadErrorKeepsWhatWasPrintedAndFails) {
                 return static_cast<long long>(n);
             },
             16);
-        clean_replace::LinkTable links;
-        ASSERT_EQ(nullptr, links.allocate(3));
         std::FILE *out = std::tmpfile();
         std::FILE *err = std::tmpfile();
-        EXPECT_EQ(1, clean_replace::runFilterPass(in, links, out, err));
+        EXPECT_EQ(1, clean_replace::runFilterPass(in, out, err));
         EXPECT_EQ(c.out, contents(out)) << c.fail_after;
         EXPECT_EQ("ERROR main:: cannot read reads group file: Input/output error\n", contents(err));
         std::fclose(out);

@@ -184,7 +184,7 @@ FilterRun commandFilter(const std::string &bytes, std::size_t window) {
     clean_replace::FilterOutcome outcome;
     {
         clean_replace::RecordWriter writer(out, 1);
-        outcome = clean_replace::filterLinks(in, table, writer);
+        outcome = clean_replace::filterLinks(in, writer);
         writer.flush();
     }
     std::fclose(out);

@@ -17,7 +17,7 @@ ReadFunction streamReader(std::FILE *stream);
 
 class ByteReader {
   public:
-    static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
+    static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 16;
 
     explicit ByteReader(ReadFunction read, std::size_t capacity = kDefaultCapacity);
 

@@ -96,7 +96,7 @@ int runCommand(int argc, char **argv) {
         }
     }
     ByteReader in(streamReader(table_file.get()));
-    return runFilterPass(in, table, stdout, stderr);
+    return runFilterPass(in, stdout, stderr);
 }
 
 }  // namespace clean_replace

@@ -38,26 +38,19 @@ const char *LinkTable::allocate(unsigned long long slots) {
     return nullptr;
 }
 
-void LinkTable::store(unsigned long long index, const LinkRecord &rec) {
-    if (index >= slots_) return;
-    for (int c = 0; c < kColumns; ++c)
-        if (columns_[c]) columns_[c][index] = rec.cols[c];
-}
-
-FilterOutcome filterLinks(ByteReader &in, LinkTable &table, RecordWriter &out) {
+FilterOutcome filterLinks(ByteReader &in, RecordWriter &out) {
     RecordScanner scanner(in);
     LinkRecord rec;
     std::int32_t prev_group = 0;
     std::int32_t prev_end = 0;
     for (unsigned long long k = 0;; ++k) {
-        // Unread columns are those of a fresh slot, 0; column 8 keeps the value read before.
+        // Unread columns are 0, as in a fresh slot; column 8 keeps the value read before.
         for (int c = 1; c <= kColumns; ++c)
             if (c != 8) rec.cols[c - 1] = 0;
         ScanResult r = scanner.scan(rec);
         if (in.error() != 0) return {FilterEnd::kReadError, in.error(), 0, 0};
         if (r.fields < 0) return {FilterEnd::kEndOfInput, 0, 0, 0};
         if (r.range_column != 0) return {FilterEnd::kOutOfRange, 0, r.range_column, r.range_line};
-        table.store(k, rec);
         bool overlaps = col(rec, kGroupColumn) == prev_group && col(rec, kStartColumn) < prev_end;
         if (k > 0 && !overlaps) {
             out.write(rec);
@@ -68,9 +61,9 @@ FilterOutcome filterLinks(ByteReader &in, LinkTable &table, RecordWriter &out) {
     }
 }
 
-int runFilterPass(ByteReader &in, LinkTable &table, std::FILE *out, std::FILE *err) {
+int runFilterPass(ByteReader &in, std::FILE *out, std::FILE *err) {
     RecordWriter writer(out);
-    FilterOutcome outcome = filterLinks(in, table, writer);
+    FilterOutcome outcome = filterLinks(in, writer);
     bool written = writer.flush();
     switch (outcome.end) {
         case FilterEnd::kReadError:

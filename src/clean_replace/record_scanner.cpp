@@ -99,6 +99,7 @@ ScanResult RecordScanner::scan(LinkRecord &rec) {
     if (skipBlanks() == EOF) return result;
     readName(rec.long_name);
     rec.name = rec.long_name;
+    rec.text = std::string_view();
     result.fields = 1;
     for (std::int32_t &col : rec.cols) {
         bool in_range = true;
@@ -113,21 +114,25 @@ bool RecordScanner::scanInWindow(LinkRecord &rec, ScanResult &result) {
     const char *p = in_.pos;
     const char *const end = in_.end;
     unsigned long long line = line_;
+    bool canonical = true;
     auto skip = [&] {
         if (*p == ' ' && !is(p[1], kBlank)) {
             ++p;
         } else {
+            canonical = false;
             while (is(*p, kBlank)) line += *p++ == '\n';
         }
         return p != end;
     };
     if (!skip()) return false;
+    canonical = true;
     const char *name = p;
     for (;;) {
         p = findControl(p);
         if (is(*p, kNameStop)) {
             if (p == end) return false;
             if (*p != '\0') break;
+            canonical = false;  // the name is printed up to its NUL
         }
         ++p;  // a NUL or other control byte inside the name
     }
@@ -136,6 +141,7 @@ bool RecordScanner::scanInWindow(LinkRecord &rec, ScanResult &result) {
     for (std::int32_t &col : rec.cols) {
         if (!skip()) return false;
         bool negative = *p == '-';
+        if (*p == '+') canonical = false;
         if (negative || *p == '+') ++p;
         const char *digits = p;
         unsigned count;
@@ -144,9 +150,13 @@ bool RecordScanner::scanInWindow(LinkRecord &rec, ScanResult &result) {
         if (count == 8) p = readDigits(p, v);
         if (p == end) return false;
         if (p == digits) break;  // no digit: a sign stays consumed, the byte after it does not
+        if ((*digits == '0' && p - digits > 1) || (negative && v == 0)) canonical = false;
         noteRange(result, storeNumber(v, negative, col), line);
         ++result.fields;
     }
+    rec.text = canonical && result.fields == kColumns + 1
+                   ? std::string_view(name, static_cast<std::size_t>(p - name))
+                   : std::string_view();
     in_.pos = p;
     line_ = line;
     return true;

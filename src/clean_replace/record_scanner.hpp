@@ -18,6 +18,10 @@ struct LinkRecord {
     std::string_view name;
     std::int32_t cols[kColumns] = {};  // columns 1 to 9
     std::string long_name;             // a name that crossed the end of a window
+    // The record's own bytes, from the name to the last digit, when they are exactly what the
+    // output format prints for it (single blanks, all nine columns, plain decimals); else empty.
+    // Valid until the next scan.
+    std::string_view text;
 };
 
 struct ScanResult {

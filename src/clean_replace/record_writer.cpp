@@ -69,6 +69,11 @@ void RecordWriter::append(const char *bytes, std::size_t size) {
 }
 
 void RecordWriter::write(const LinkRecord &rec) {
+    if (!rec.text.empty()) {
+        append(rec.text.data(), rec.text.size());
+        append("\n", 1);
+        return;
+    }
     const char *name = rec.name.data();
     const void *nul = std::memchr(name, '\0', rec.name.size());
     append(name, nul != nullptr ? static_cast<std::size_t>(static_cast<const char *>(nul) - name)

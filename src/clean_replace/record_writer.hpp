@@ -12,11 +12,12 @@ namespace clean_replace {
 
 class RecordWriter {
   public:
-    static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 18;
+    static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 15;
 
     explicit RecordWriter(std::FILE *out, std::size_t capacity = kDefaultCapacity);
 
-    // The name is printed up to its first NUL byte, as %s prints it.
+    // The name is printed up to its first NUL byte, as %s prints it. A record whose text is
+    // already in that form is copied as it stands.
     void write(const LinkRecord &rec);
 
     // Hands the buffered bytes to the stream and flushes it. False once any write has failed.
