@@ -47,8 +47,8 @@ FilterRun commandFilter(const std::string &bytes, std::size_t window);
 std::string compareFilters(const std::string &bytes, std::size_t window);
 
 // A fuzzer's input for one of the comparisons above: its first byte sets the reader's window
-// (so that tokens cross window ends everywhere), the rest are the bytes. Aborts, printing the
-// difference, when the comparison finds one.
+// (mostly small, so that tokens cross window ends everywhere), the rest are the bytes. Aborts,
+// printing the difference, when the comparison finds one.
 void checkFuzzInput(const unsigned char *data, std::size_t size,
                     std::string (*compare)(const std::string &, std::size_t));
 
