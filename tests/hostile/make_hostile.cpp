@@ -26,7 +26,9 @@ std::string bytes(const char (&s)[N]) {
 }
 
 // A line of exactly `total` bytes including its line feed.
-std::string lineOf(size_t total, char fill) { return std::string(total - 1, fill) + "\n"; }
+std::string lineOf(size_t total, char fill) {
+    return std::string(total - 1, fill) + "\n";
+}
 
 std::vector<Hostile> hostileFiles() {
     std::vector<Hostile> v;
@@ -37,21 +39,22 @@ std::vector<Hostile> hostileFiles() {
         junk += static_cast<char>((x >> 16) & 0xff);
     }
     v.push_back({"binary_junk", junk});
-    v.push_back({"nul_in_names_and_bases",
-                 bytes("@r\0a x\nAC\0GT\n+\nIIIII\n>f\0\nAC\0\n") +
-                     bytes("a\0b 1 2 3 4 5 6 7 8 9\nc 1 2 3 4\0 5 6 7 8 9\n")});
+    v.push_back(
+        {"nul_in_names_and_bases", bytes("@r\0a x\nAC\0GT\n+\nIIIII\n>f\0\nAC\0\n") +
+                                       bytes("a\0b 1 2 3 4 5 6 7 8 9\nc 1 2 3 4\0 5 6 7 8 9\n")});
     v.push_back({"single_line_50mb", std::string(50u << 20, 'A')});
-    v.push_back({"line_1998", "a 1 7 3 4 5 10 20 8 9\n" + lineOf(1998, 'x') +
-                                  "b 1 7 3 4 5 30 40 8 9\n"});
-    v.push_back({"line_1999", "a 1 7 3 4 5 10 20 8 9\n" + lineOf(1999, 'x') +
-                                  "b 1 7 3 4 5 30 40 8 9\n"});
-    v.push_back({"line_2000", "a 1 7 3 4 5 10 20 8 9\n" + lineOf(2000, 'x') +
-                                  "b 1 7 3 4 5 30 40 8 9\n"});
+    v.push_back(
+        {"line_1998", "a 1 7 3 4 5 10 20 8 9\n" + lineOf(1998, 'x') + "b 1 7 3 4 5 30 40 8 9\n"});
+    v.push_back(
+        {"line_1999", "a 1 7 3 4 5 10 20 8 9\n" + lineOf(1999, 'x') + "b 1 7 3 4 5 30 40 8 9\n"});
+    v.push_back(
+        {"line_2000", "a 1 7 3 4 5 10 20 8 9\n" + lineOf(2000, 'x') + "b 1 7 3 4 5 30 40 8 9\n"});
     v.push_back({"fastq_line_2000", "@r1\n" + lineOf(2000, 'A') + "+\n" + lineOf(2000, 'I')});
     v.push_back({"only_headers", repeat("@r1 c\n>f2\n", 1000)});
     v.push_back({"only_plus_lines", repeat("+\n", 1000)});
-    v.push_back({"cr_only_line_ends", "@r1\rACGT\r+\rIIII\r@r2\rAC\r+\rII\r"
-                                      "a 1 7 3 4 5 10 20 8 9\rb 1 7 3 4 5 15 40 8 9\r"});
+    v.push_back({"cr_only_line_ends",
+                 "@r1\rACGT\r+\rIIII\r@r2\rAC\r+\rII\r"
+                 "a 1 7 3 4 5 10 20 8 9\rb 1 7 3 4 5 15 40 8 9\r"});
     v.push_back({"ends_mid_header", "@r1 x\nACGT\n+\nIIII\n@r2 partial-hea"});
     v.push_back({"ends_on_marker", "@r1\nACGT\n+\nIIII\n@"});
     v.push_back({"ends_mid_plus_line", "@r1\nACGT\n+r1 and m"});
