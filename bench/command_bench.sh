@@ -4,7 +4,7 @@
 #   cmake -S . -B build-bench -DFAST_BUILD_BENCH=ON && cmake --build build-bench -j2
 #   bench/command_bench.sh [build-dir] [lines]
 set -euo pipefail
-build=${1:-build-bench}
+build=${1:-${FAST_BUILD_DIR:-build-bench}}
 lines=${2:-10000000}
 bin=$build/bin
 work=$(mktemp -d)

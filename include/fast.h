@@ -118,7 +118,8 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * buffer was already released).
  * Returns NULL, with *count and *base_total not written and nothing left
  * allocated, after printing on standard output:
- *   "error decodeFastq: %s not found"        the file cannot be opened
+ *   "error decodeFastq: %s not found"        the file cannot be opened,
+ *                                            or the path is a directory
  *   "error decodeFastq: no data in %s"       the file is empty
  *   "error decodeFastq: no segments found"   no line starts with "@" or ">",
  *                                            or the size cannot be found
@@ -134,7 +135,7 @@ SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, in
  * closing zero byte. Nothing is allocated or released. The count is every
  * "@" and ">" of each header line, so it can exceed the number of entries.
  * Returns the count, or 0. Messages (standard output unless stated):
- *   "error: file not found"                        -> 0
+ *   "error: file not found"                        -> 0 (also a directory)
  *   "error: no data in file"                       -> 0 (empty file)
  *   "error: file size unknown (not a seekable file)" -> 0 (a pipe)
  *   "error: file is too small"                     -> 0 (short read)
@@ -180,6 +181,9 @@ SeqEntry *decodeFastq(const char *path, int32_t *count, int64_t *base_total, cha
  * (rh - rl + 1) * (ch - cl + 1) elements, the rows following each other
  * without gaps, so &m[rl][cl] walks the whole matrix as one array.
  * Release with  free(&m[rl][cl]); free(&m[rl]);  (the block, then the table).
+ * gcc 12 may warn (-Wfree-nonheap-object) on those calls when rl or cl is
+ * not 0, since it cannot see that the shifted pointers lead back to the
+ * blocks that were allocated; the release is correct all the same.
  * Returns NULL, having kept nothing allocated:
  *  - without a message when rh < rl or ch < cl, or when the bounds lie so
  *    far from 0 that the shifted row or column origin would fall outside
