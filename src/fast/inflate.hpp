@@ -1,0 +1,47 @@
+// The inflate back end: one gzip member at a time, behind the few calls the input layer needs,
+// so that ISA-L and zlib can stand in for each other. Exactly one back end is compiled in.
+#ifndef FAST_INFLATE_HPP
+#define FAST_INFLATE_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace fast {
+
+class MemberInflater {
+  public:
+    enum class Result {
+        progress,    // consumed input or produced output; call again
+        member_end,  // the member and its trailer are complete; its CRC and size checked
+        corrupt,     // the data is not a valid gzip member
+    };
+
+    MemberInflater();
+    ~MemberInflater();
+    MemberInflater(const MemberInflater &) = delete;
+    MemberInflater &operator=(const MemberInflater &) = delete;
+
+    // False when the back end's state could not be allocated.
+    bool ready() const noexcept { return state_ != nullptr; }
+
+    // Starts a new member; the first byte of the next input is its first byte.
+    void reset() noexcept;
+
+    // Inflates from in[0, in_len) into out[0, out_len). `consumed` and `produced` report what was
+    // used; input after a member's end is never consumed. A call that returns progress with
+    // nothing consumed or produced needs more input.
+    Result step(const unsigned char *in, std::size_t in_len, std::size_t &consumed,
+                unsigned char *out, std::size_t out_len, std::size_t &produced) noexcept;
+
+    // "ISA-L" or "zlib".
+    static const char *backend() noexcept;
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace fast
+
+#endif

@@ -1,0 +1,55 @@
+// The zlib back end of MemberInflater, for systems without ISA-L.
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+
+#include "inflate.hpp"
+
+namespace fast {
+
+struct MemberInflater::State {
+    z_stream z{};
+    bool open = false;
+    ~State() {
+        if (open) inflateEnd(&z);
+    }
+};
+
+MemberInflater::MemberInflater() : state_(new (std::nothrow) State) {
+    // 16 + 15: a gzip wrapper around a deflate stream with a window of up to 32 KiB.
+    if (state_ && inflateInit2(&state_->z, 16 + MAX_WBITS) == Z_OK)
+        state_->open = true;
+    else
+        state_.reset();
+}
+MemberInflater::~MemberInflater() = default;
+
+void MemberInflater::reset() noexcept {
+    if (state_) inflateReset(&state_->z);
+}
+
+MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t in_len,
+                                            std::size_t &consumed, unsigned char *out,
+                                            std::size_t out_len, std::size_t &produced) noexcept {
+    z_stream &z = state_->z;
+    const uInt in_avail = static_cast<uInt>(std::min<std::size_t>(in_len, UINT_MAX));
+    const uInt out_avail = static_cast<uInt>(std::min<std::size_t>(out_len, 1u << 30));
+    z.next_in = const_cast<Bytef *>(in);
+    z.avail_in = in_avail;
+    z.next_out = out;
+    z.avail_out = out_avail;
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    consumed = in_avail - z.avail_in;
+    produced = out_avail - z.avail_out;
+    if (rc == Z_STREAM_END) return Result::member_end;
+    if (rc == Z_OK || rc == Z_BUF_ERROR) return Result::progress;
+    return Result::corrupt;  // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR, Z_STREAM_ERROR
+}
+
+const char *MemberInflater::backend() noexcept {
+    return "zlib";
+}
+
+}  // namespace fast

@@ -1,0 +1,82 @@
+// The input layer: one byte source for plain files, pipes and gzip streams, shared by the
+// decoders and the command. Its users ask for text and never branch on where it comes from,
+// except to learn whether its size is known in advance.
+#ifndef FAST_INPUT_HPP
+#define FAST_INPUT_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace fast {
+
+class Input {
+  public:
+    Input() noexcept;
+    ~Input();
+    Input(const Input &) = delete;
+    Input &operator=(const Input &) = delete;
+
+    // Opens `path` ("-" is standard input when dash_is_stdin) and looks at its first two bytes:
+    // 0x1f 0x8b make it gzip. False, with errno set, when it cannot be opened, when it is a
+    // directory (EISDIR), or when the inflate state or buffers cannot be had (ENOMEM).
+    bool open(const char *path, bool dash_is_stdin = false) noexcept;
+
+    // Whether the text is inflated from gzip members.
+    bool compressed() const noexcept { return compressed_; }
+    // Whether the source is a regular file (it can then be opened again with the same content).
+    bool regular() const noexcept { return regular_; }
+    // The byte count of a regular file: of the text when plain, of the compressed data when
+    // compressed; -1 for anything else.
+    int64_t fileSize() const noexcept { return file_size_; }
+    // The text's size when it is known before reading: a plain regular file's size, else -1.
+    int64_t textSize() const noexcept { return compressed_ ? -1 : file_size_; }
+
+    // Reads up to n bytes of text into buf: the count (short only at the end of the text or
+    // after a failure), 0 at the end, -1 on failure with why() saying what went wrong. The end
+    // and failures are final.
+    int64_t read(char *buf, std::size_t n) noexcept;
+
+    // Why the last read failed: the system's text of the read error, or what is wrong with the
+    // compressed data (it names the compressed data).
+    const char *why() const noexcept { return why_; }
+
+    // Moves reading (and inflating) to a helper thread that keeps a few MiB ahead of read().
+    // The thread ends with the Input, or at the end of the text. False when no thread could be
+    // started; reading then goes on in the calling thread.
+    bool readAhead() noexcept;
+
+  private:
+    struct Gzip;
+    struct Ahead;
+    int64_t readText(char *buf, std::size_t n) noexcept;
+    int64_t readPlain(char *buf, std::size_t n) noexcept;
+    int64_t readGzip(char *buf, std::size_t n) noexcept;
+    int64_t fill() noexcept;
+    void fail(const char *why) noexcept;
+
+    int fd_ = -1;
+    bool own_fd_ = false;
+    bool compressed_ = false;
+    bool regular_ = false;
+    int status_ = 0;    // 0 while reading, 1 at the end, -1 after a failure
+    int wake_fd_ = -1;  // signalled to stop a read that waits, when reading ahead
+    int64_t file_size_ = -1;
+    // Bytes read from the source but not yet used: the sniffed magic, or compressed data.
+    std::unique_ptr<unsigned char[]> raw_;
+    std::size_t raw_cap_ = 0, raw_pos_ = 0, raw_end_ = 0;
+    bool raw_eof_ = false;
+    std::unique_ptr<Gzip> gzip_;
+    std::unique_ptr<Ahead> ahead_;
+    const char *why_ = "";
+    char why_buf_[128] = {};
+};
+
+// Advises the 2 MiB-aligned inside of [p, p + n) for transparent huge pages before its first
+// write: every later pass over a whole-file buffer then misses the TLB far less. Changes no
+// byte and may be refused by the system; blocks under 4 MiB are left alone.
+void adviseHugePages(void *p, std::size_t n) noexcept;
+
+}  // namespace fast
+
+#endif
