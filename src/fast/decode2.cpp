@@ -54,37 +54,35 @@ int clampInt(int64_t v) {
 }
 
 SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t threshold) {
-    FilePtr file(openText(path));
-    if (!file) {
+    Input in;
+    if (!in.open(path)) {
         std::printf("error decodeFastq: %s not found\n", path);
         return nullptr;
     }
-    const int64_t size = fileSize(file.get());
-    if (size == 0) {
-        std::printf("error decodeFastq: no data in %s\n", path);
-        return nullptr;
-    }
-    if (size < 0) {
-        std::puts("error decodeFastq: no segments found");
-        return nullptr;
-    }
-    MallocPtr<char> text(static_cast<char *>(std::malloc(static_cast<size_t>(size) + 1)));
-    if (!text) {
-        std::puts("error decodeFastq: malloc error");
-        return nullptr;
+    MallocPtr<char> text;
+    int64_t size = 0;
+    int64_t marks = 0;
+    const LoadEnd loaded = loadText(in, text, size, [&](const char *t, int64_t from, int64_t to) {
+        marks += countHeaderStarts(t, from, to);
+    });
+    switch (loaded) {
+        case LoadEnd::loaded:
+            break;
+        case LoadEnd::empty:
+            std::printf("error decodeFastq: no data in %s\n", path);
+            return nullptr;
+        case LoadEnd::no_memory:
+            std::puts("error decodeFastq: malloc error");
+            return nullptr;
+        case LoadEnd::short_read:
+            std::printf("error decodeFastq: %s is too small\n", path);
+            return nullptr;
+        case LoadEnd::bad_input:
+            std::printf("error decodeFastq: %s: %s\n", path, in.why());
+            return nullptr;
     }
     char *const base = text.get();
-    int64_t marks = 0;
-    const bool complete = readAll(file.get(), base, size, [&](int64_t from, int64_t to) {
-        marks += countHeaderStarts(base, from, to);
-    });
-    if (!complete) {
-        std::printf("error decodeFastq: %s is too small\n", path);
-        return nullptr;
-    }
-    file.reset();
     const char *const end = base + size;
-    base[size] = 0;
     marks += isMark(base[0]);
 
     const int64_t slots = std::min<int64_t>(marks, INT32_MAX);
@@ -98,6 +96,7 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
         std::puts("error decodeFastq: calloc error");
         return nullptr;
     }
+    adviseHugePages(records.get(), static_cast<size_t>(slots) * sizeof(SeqEntry));
 
     ZeroFinder zeros(base, end);
     const char *r = base;

@@ -22,6 +22,8 @@ namespace {
 
 // Compressed data is read in pieces of this size.
 constexpr std::size_t kRawCapacity = std::size_t{1} << 18;
+// The first block for a text read from a pipe.
+constexpr int64_t kPipeGuess = int64_t{8} << 20;
 constexpr unsigned char kMagic[2] = {0x1f, 0x8b};
 
 constexpr const char *kCorrupt = "compressed data is corrupt";
@@ -114,6 +116,16 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
         file_size_ = st.st_size > from ? static_cast<int64_t>(st.st_size - from) : 0;
         const ssize_t got = ::pread(fd_, head, 2, from);
         sniffed = got > 0 ? static_cast<std::size_t>(got) : 0;
+        size_hint_ = file_size_ + 1;
+        // A single member records its inflated size (modulo 2^32) in its last four bytes.
+        unsigned char tail[4];
+        if (file_size_ >= 20 && ::pread(fd_, tail, 4, from + file_size_ - 4) == 4) {
+            const int64_t recorded = int64_t{tail[0]} | int64_t{tail[1]} << 8 |
+                                     int64_t{tail[2]} << 16 | int64_t{tail[3]} << 24;
+            size_hint_ = recorded >= file_size_ ? recorded + 1 : 4 * file_size_ + 1;
+        }
+    } else {
+        size_hint_ = kPipeGuess;
     }
     compressed_ = sniffed == 2 && head[0] == kMagic[0] && head[1] == kMagic[1];
     if (!regular_ || compressed_) {

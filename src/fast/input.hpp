@@ -31,6 +31,10 @@ class Input {
     int64_t fileSize() const noexcept { return file_size_; }
     // The text's size when it is known before reading: a plain regular file's size, else -1.
     int64_t textSize() const noexcept { return compressed_ ? -1 : file_size_; }
+    // A first guess at the text's size when textSize() cannot tell: what the gzip trailer of
+    // the last member records, when that is plausible for the whole file, else a few times the
+    // compressed size, or a few MiB for a pipe.
+    int64_t sizeHint() const noexcept { return size_hint_; }
 
     // Reads up to n bytes of text into buf: the count (short only at the end of the text or
     // after a failure), 0 at the end, -1 on failure with why() saying what went wrong. The end
@@ -62,6 +66,7 @@ class Input {
     int status_ = 0;    // 0 while reading, 1 at the end, -1 after a failure
     int wake_fd_ = -1;  // signalled to stop a read that waits, when reading ahead
     int64_t file_size_ = -1;
+    int64_t size_hint_ = -1;
     // Bytes read from the source but not yet used: the sniffed magic, or compressed data.
     std::unique_ptr<unsigned char[]> raw_;
     std::size_t raw_cap_ = 0, raw_pos_ = 0, raw_end_ = 0;

@@ -1,31 +1,13 @@
 #include <climits>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
-
-#include <sys/stat.h>
 
 #include "fast.h"
 #include "scan.hpp"
 #include "textio.hpp"
 
 namespace fast {
-
-std::FILE *openText(const char *path) noexcept {
-    std::FILE *f = std::fopen(path, "r");
-    struct stat st;
-    if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
-        std::fclose(f);
-        return nullptr;
-    }
-    return f;
-}
-
-int64_t fileSize(std::FILE *f) noexcept {
-    if (std::fseek(f, 0, SEEK_END) != 0) return -1;
-    const long size = std::ftell(f);
-    std::rewind(f);
-    return size < 0 ? -1 : static_cast<int64_t>(size);
-}
 
 void warnLine(const char *format, ...) noexcept {
     std::fflush(stdout);
@@ -37,34 +19,94 @@ void warnLine(const char *format, ...) noexcept {
 
 int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
                        const LoadMessages &messages, LayoutPass &layout) noexcept {
-    FilePtr f(openText(path));
-    if (!f) {
+    Input in;
+    if (!in.open(path)) {
         std::puts("error: file not found");
         return -1;
     }
-    const int64_t size = fileSize(f.get());
-    if (size < 0) {
+    if (!in.regular()) {
         std::puts("error: file size unknown (not a seekable file)");
         return -1;
     }
+    // The buffer is sized from the file, so a compressed file's text cannot be known to fit.
+    if (in.compressed()) {
+        std::printf("error: %s is compressed; decodeFastq2 reads compressed files\n", path);
+        return -1;
+    }
+    const int64_t size = in.textSize();
+    adviseHugePages(buffer, static_cast<size_t>(size) + 1);
     std::memset(buffer, 0, clear_len);
     if (size == 0) {
-        f.reset();
         std::puts(messages.empty);
         buffer[0] = 0;
         return -1;
     }
     layout.start(buffer, size);
-    const bool complete =
-        readAll(f.get(), buffer, size, [&](int64_t, int64_t read) { layout.advance(read); });
-    f.reset();
-    if (!complete) {
+    if (!readAll(in, buffer, size, [&](int64_t, int64_t read) { layout.advance(read); })) {
         if (messages.path_before_short) std::puts(path);
         std::puts("error: file is too small");
         return -1;
     }
     buffer[size] = 0;
     return size;
+}
+
+namespace {
+
+constexpr int64_t kHugePage = int64_t{1} << 21;
+
+// Grows the block to at least `need` bytes, by a quarter at least; false when it cannot.
+bool grow(MallocPtr<char> &text, int64_t &capacity, int64_t need) noexcept {
+    int64_t next = capacity + capacity / 4;
+    if (next < need) next = need;
+    next = (next + kHugePage - 1) & ~(kHugePage - 1);
+    char *moved = static_cast<char *>(std::realloc(text.get(), static_cast<size_t>(next)));
+    if (!moved) return false;
+    text.release();
+    text.reset(moved);
+    adviseHugePages(moved, static_cast<size_t>(next));
+    capacity = next;
+    return true;
+}
+
+}  // namespace
+
+LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
+                 void (*on_piece)(void *, const char *, int64_t, int64_t), void *context) noexcept {
+    size = 0;
+    const int64_t known = in.textSize();
+    if (known == 0) return LoadEnd::empty;
+    // An unknown size starts from a guess: the inflated size the gzip trailer records, or a
+    // few times the compressed size, or a few MiB for a pipe.
+    int64_t capacity = known > 0 ? known + 1 : in.sizeHint();
+    text.reset(static_cast<char *>(std::malloc(static_cast<size_t>(capacity))));
+    if (!text) return LoadEnd::no_memory;
+    adviseHugePages(text.get(), static_cast<size_t>(capacity));
+    if (known > 0) {
+        char *const base = text.get();
+        if (!readAll(in, base, known,
+                     [&](int64_t from, int64_t to) { on_piece(context, base, from, to); }))
+            return LoadEnd::short_read;
+        size = known;
+    } else {
+        for (;;) {
+            if (capacity - size < kReadPiece + 1 && !grow(text, capacity, size + kReadPiece + 1))
+                return LoadEnd::no_memory;
+            const int64_t got = in.read(text.get() + size, static_cast<size_t>(kReadPiece));
+            if (got < 0) return LoadEnd::bad_input;
+            if (got == 0) break;
+            on_piece(context, text.get(), size, size + got);
+            size += got;
+        }
+        if (size == 0) return LoadEnd::empty;
+        // Trimming a block returns its unused tail, which was never touched.
+        if (char *trimmed = static_cast<char *>(std::realloc(text.get(), size + 1))) {
+            text.release();
+            text.reset(trimmed);
+        }
+    }
+    text.get()[size] = 0;
+    return LoadEnd::loaded;
 }
 
 void LayoutPass::run(const char *end, bool final) noexcept {

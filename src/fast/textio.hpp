@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <type_traits>
+
+#include "input.hpp"
 
 namespace fast {
 
@@ -16,37 +19,50 @@ struct FreeDeleter {
 template <class T>
 using MallocPtr = std::unique_ptr<T, FreeDeleter>;
 
-struct FileCloser {
-    void operator()(std::FILE *f) const noexcept { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// Opens a file for reading; NULL also for a directory, which opens but has no text to give
-// (its "size" found by seeking is no byte count).
-std::FILE *openText(const char *path) noexcept;
-
-// Files are read with requests of at most kReadChunk bytes; in practice of kReadPiece bytes,
-// so that the pass that runs over each piece as it arrives finds it in the cache.
-constexpr int64_t kReadChunk = 1024000000;
+// Files are read in pieces of kReadPiece bytes, so that the pass that runs over each piece as
+// it arrives finds it in the cache.
 constexpr int64_t kReadPiece = int64_t{1} << 20;
-static_assert(kReadPiece <= kReadChunk);
 
-// The size found by seeking to the end (the stream is rewound), or -1 when the stream cannot
-// tell a position, as for a pipe.
-int64_t fileSize(std::FILE *f) noexcept;
-
-// Reads exactly `size` bytes into `buf`, calling on_piece(from, to) after each piece with the
-// range it filled; false on a short read.
+// Reads exactly `size` bytes of text into `buf`, calling on_piece(from, to) after each piece
+// with the range it filled; false when the text ends early or a read fails.
 template <class OnPiece>
-bool readAll(std::FILE *f, char *buf, int64_t size, OnPiece &&on_piece) noexcept {
+bool readAll(Input &in, char *buf, int64_t size, OnPiece &&on_piece) noexcept {
     for (int64_t offset = 0; offset < size;) {
         const int64_t want = size - offset < kReadPiece ? size - offset : kReadPiece;
-        if (std::fread(buf + offset, 1, static_cast<size_t>(want), f) != static_cast<size_t>(want))
-            return false;
-        on_piece(offset, offset + want);
-        offset += want;
+        const int64_t got = in.read(buf + offset, static_cast<size_t>(want));
+        if (got <= 0) return false;
+        on_piece(offset, offset + got);
+        offset += got;
     }
     return true;
+}
+
+// How reading a whole text into a new block ended.
+enum class LoadEnd {
+    loaded,
+    empty,       // the text has no byte
+    no_memory,   // the block could not be had or grown
+    short_read,  // a regular file ended before its size
+    bad_input,   // a read failed or the compressed data is bad: in.why() says which
+};
+
+// Reads the whole text of `in` into a new malloc() block advised for huge pages, closed by a
+// zero byte, calling on_piece(text, from, to) for each piece as it arrives (`text` may move
+// between calls while the block grows). A text of unknown size (a pipe, or compressed) goes
+// into a block that grows by a quarter at a time and is trimmed at the end.
+LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
+                 void (*on_piece)(void *context, const char *text, int64_t from, int64_t to),
+                 void *context) noexcept;
+
+template <class OnPiece>
+LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size, OnPiece &&on_piece) noexcept {
+    using Callable = std::remove_reference_t<OnPiece>;
+    return loadText(
+        in, text, size,
+        [](void *context, const char *t, int64_t from, int64_t to) {
+            (*static_cast<Callable *>(context))(t, from, to);
+        },
+        &on_piece);
 }
 
 // The layout pass: checks the line layout of the text and counts segments, a piece at a time
