@@ -1,5 +1,4 @@
-// Decoder throughput on a generated FASTQ of about 1 GB (150-base reads, sequencer-style
-// headers with a comment), beside the floor of reading the file into one fresh buffer and one
+// Decoder throughput on a generated FASTQ of about 1 GB, beside the floor of reading the file into one fresh buffer and one
 // memchr pass over it; and reverseCompliment on 150-base reads.
 //
 // The file is written to $TMPDIR (or /tmp) at start-up and removed at exit; FAST_BENCH_MB
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "fast.h"
+#include "fastq_gen.hpp"
 
 namespace {
 
@@ -27,40 +27,9 @@ struct BenchFile {
         const char *dir = std::getenv("TMPDIR");
         path = std::string(dir ? dir : "/tmp") + "/fast_bench_" + std::to_string(getpid()) + ".fq";
         const char *mb = std::getenv("FAST_BENCH_MB");
-        const int64_t want = (mb ? std::atoll(mb) : 1024) << 20;
-        std::mt19937 rng(7);
-        std::vector<std::string> reads, quals;
-        for (int i = 0; i < 1024; ++i) {
-            std::string r, q;
-            for (int k = 0; k < 150; ++k) {
-                r += "ACGT"[rng() % 4];
-                // Mostly high qualities, a few low ones, as sequencers give.
-                q += static_cast<char>(33 + (rng() % 8 == 0 ? 2 + rng() % 20 : 30 + rng() % 12));
-            }
-            reads.push_back(r);
-            quals.push_back(q);
-        }
         std::FILE *f = std::fopen(path.c_str(), "w");
         if (!f) std::abort();
-        std::vector<char> chunk;
-        char header[128];
-        for (int64_t n = 0; size < want; ++n) {
-            const int len = std::snprintf(
-                header, sizeof header, "@M04211:137:000000000-K7L2P:1:%ld:%ld:%ld 1:N:0:1\n",
-                1101 + n / 4000000, 1000 + (n * 7919) % 28000, 1000 + (n * 104729) % 27000);
-            const std::string &r = reads[n % 1024], &q = quals[(n * 31) % 1024];
-            chunk.insert(chunk.end(), header, header + len);
-            chunk.insert(chunk.end(), r.begin(), r.end());
-            chunk.insert(chunk.end(), {'\n', '+', '\n'});
-            chunk.insert(chunk.end(), q.begin(), q.end());
-            chunk.push_back('\n');
-            size += len + 2 * 150 + 4;
-            if (chunk.size() > (4 << 20)) {
-                std::fwrite(chunk.data(), 1, chunk.size(), f);
-                chunk.clear();
-            }
-        }
-        std::fwrite(chunk.data(), 1, chunk.size(), f);
+        size = writeBenchFastq(f, (mb ? std::atoll(mb) : 1024) << 20);
         std::fclose(f);
     }
     ~BenchFile() { std::remove(path.c_str()); }

@@ -68,12 +68,15 @@ TEST(ExtractFastq, UnreadablePathsGiveZero) {
     ASSERT_EQ(0, pipe(fds));
     ASSERT_EQ(3, write(fds[1], "@a\n", 3));
     const std::string pipe_path = "/proc/self/fd/" + std::to_string(fds[0]);
+    TextFile compressed(toolkit::gzipped("@a\nA\n+\nI\n", 6));
     const struct {
         std::string path, out;
     } cases[] = {
         {testing::TempDir() + "toolkit_missing", "error: file not found\n"},
         {testing::TempDir(), "error: file not found\n"},
         {pipe_path, "error: file size unknown (not a seekable file)\n"},
+        {compressed.path(),
+         "error: "s + compressed.path() + " is compressed; decodeFastq2 reads compressed files\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
@@ -233,16 +236,30 @@ TEST(DecodeFastq, StandardOutputComesBeforeLaterWarnings) {
 }
 
 TEST(DecodeFastq, UnreadablePathsFillNothing) {
-    SeqEntry records[1] = {};
-    char buffer[8];
-    int32_t count = -1;
-    int64_t total = -1;
-    const std::string path = testing::TempDir() + "toolkit_missing";
-    const auto o = capture(
-        [&] { EXPECT_EQ(records, decodeFastq(path.c_str(), &count, &total, buffer, 8, records)); });
-    EXPECT_EQ("error: file not found\n", o.out);
-    EXPECT_EQ(0, count);
-    EXPECT_EQ(0, total);
+    const std::string missing = testing::TempDir() + "toolkit_missing";
+    TextFile compressed(toolkit::gzipped("@a\nA\n+\nI\n", 6));
+    const struct {
+        std::string path, out;
+    } cases[] = {
+        {missing, "error: file not found\n"},
+        {compressed.path(),
+         "error: "s + compressed.path() + " is compressed; decodeFastq2 reads compressed files\n"},
+    };
+    for (const auto &c : cases) {
+        SeqEntry records[1] = {};
+        char buffer[8];
+        std::memset(buffer, 'x', sizeof buffer);
+        int32_t count = -1;
+        int64_t total = -1;
+        const auto o = capture([&] {
+            EXPECT_EQ(records, decodeFastq(c.path.c_str(), &count, &total, buffer, 8, records));
+        });
+        EXPECT_EQ(c.out, o.out);
+        EXPECT_EQ(0, count);
+        EXPECT_EQ(0, total);
+        EXPECT_EQ(std::string(8, 'x'), std::string(buffer, 8)) << "the buffer is not written";
+        EXPECT_EQ(nullptr, records[0].name);
+    }
 }
 
 // A kernel file that reports more bytes by seeking than it delivers gives a short read.

@@ -182,7 +182,20 @@ TEST(Decode2, SpareRecordsAreZero) {
 
 TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     TextFile empty(""), no_marks("abc\ndef\n");
+    // Compressed data that does not inflate: cut short, a byte changed inside the deflate
+    // data or the trailer's checksum, and a member followed by bytes that are not gzip.
+    const std::string gz = toolkit::gzipped(std::string(3000, '@') + "\nAC\n+\nII\n", 6);
+    std::string flipped = gz, bad_crc = gz;
+    flipped[gz.size() / 2] ^= 0x55;
+    bad_crc[gz.size() - 6] ^= 1;
+    TextFile truncated(gz.substr(0, gz.size() - 9)), corrupt(flipped), wrong_crc(bad_crc),
+        trailing(gz + "@a\nA\n+\nI\n"), empty_member(toolkit::gzipped("", 6)),
+        magic_only("\x1f\x8b");
+    toolkit::PipeFile empty_pipe("");
     const std::string missing = testing::TempDir() + "toolkit_no_such_file";
+    const auto bad = [](const TextFile &f, const char *why) {
+        return "error decodeFastq: " + std::string(f.path()) + ": compressed data is " + why + "\n";
+    };
     const struct {
         std::string path, out;
     } cases[] = {
@@ -190,6 +203,15 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         {testing::TempDir(), "error decodeFastq: " + testing::TempDir() + " not found\n"},
         {empty.path(), "error decodeFastq: no data in " + std::string(empty.path()) + "\n"},
         {no_marks.path(), "error decodeFastq: no segments found\n"},
+        {empty_member.path(),
+         "error decodeFastq: no data in " + std::string(empty_member.path()) + "\n"},
+        {empty_pipe.path(),
+         "error decodeFastq: no data in " + std::string(empty_pipe.path()) + "\n"},
+        {truncated.path(), bad(truncated, "truncated")},
+        {magic_only.path(), bad(magic_only, "truncated")},
+        {corrupt.path(), bad(corrupt, "corrupt")},
+        {wrong_crc.path(), bad(wrong_crc, "corrupt")},
+        {trailing.path(), bad(trailing, "followed by bytes that are not gzip")},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);

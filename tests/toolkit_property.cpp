@@ -1,6 +1,7 @@
 // Both decoders against a plain line-by-line reader, on generated well-formed files: names
 // with and without comments, reads of 0 to 300 bases, qualities that often start with "@",
-// and, for decodeFastq2, sequences and qualities wrapped over several lines.
+// and, for decodeFastq2, sequences and qualities wrapped over several lines, read plain,
+// gzip-compressed and through pipes.
 #include <optional>
 #include <random>
 #include <sstream>
@@ -8,6 +9,7 @@
 #include "toolkit_support.hpp"
 
 using toolkit::capture;
+using toolkit::gzipped;
 using toolkit::show;
 using toolkit::TextFile;
 
@@ -114,6 +116,27 @@ std::vector<std::string> reference(const std::string &text) {
     return out;
 }
 
+struct Decoded {
+    std::vector<std::string> records;
+    std::string out;
+    bool operator==(const Decoded &o) const { return records == o.records && out == o.out; }
+};
+
+// decodeFastq2's records and standard output, the result released as documented.
+Decoded decoded2(const char *path) {
+    int32_t count = 0;
+    int64_t total = 0;
+    SeqEntry *e = nullptr;
+    Decoded d;
+    d.out = capture([&] { e = decodeFastq2(path, &count, &total, 20); }).out;
+    EXPECT_NE(nullptr, e) << d.out;
+    if (!e) return d;
+    d.records = show(e, count);
+    free(e[0].name);
+    free(e);
+    return d;
+}
+
 TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
     std::mt19937 rng(20240611);
     for (int round = 0; round < 150; ++round) {
@@ -127,16 +150,27 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
                                        std::istreambuf_iterator<char>());
         const std::vector<std::string> expected = reference(wrapped_text);
         ASSERT_EQ(entries.size(), expected.size());
+        const Decoded plain = decoded2(wrapped_file.path());
+        EXPECT_EQ(expected, plain.records);
+        EXPECT_EQ(0u, plain.out.rfind("Total memory = ", 0)) << plain.out;
+
+        // Compressed at two levels, in several members, in small members, and piped, the same
+        // text decodes to the same records and the same summary.
+        const std::string small_members = gzipped(wrapped_text, 6, 1 + rng() % 4096);
+        const std::string variants[] = {gzipped(wrapped_text, 1),
+                                        gzipped(wrapped_text, 9, 1 + wrapped_text.size() / 3),
+                                        small_members};
+        for (const std::string &variant : variants) {
+            TextFile compressed(variant);
+            EXPECT_EQ(plain, decoded2(compressed.path()));
+        }
+        for (const std::string *piped : {&wrapped_text, &small_members}) {
+            toolkit::PipeFile pipe(*piped);
+            EXPECT_EQ(plain, decoded2(pipe.path())) << "through a pipe";
+        }
+
         int32_t count = 0;
         int64_t total = 0;
-        SeqEntry *e = nullptr;
-        const auto o2 = capture([&] { e = decodeFastq2(wrapped_file.path(), &count, &total, 20); });
-        ASSERT_NE(nullptr, e);
-        EXPECT_EQ(expected, show(e, count));
-        EXPECT_EQ(0u, o2.out.rfind("Total memory = ", 0)) << o2.out;
-        free(e[0].name);
-        free(e);
-
         const std::string text = write(entries, fasta, rng, false);
         TextFile file(text);
         std::vector<char> buffer(text.size() + 1);

@@ -6,12 +6,15 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <csignal>
 
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fast.h"
@@ -34,6 +37,61 @@ class TextFile {
 
   private:
     std::string path_;
+};
+
+// `text` as gzip members of at most `member` bytes of text each (one member when 0), each
+// compressed at `level`.
+inline std::string gzipped(const std::string &text, int level, size_t member = 0) {
+    std::string out;
+    size_t at = 0;
+    do {
+        const size_t n = member == 0 ? text.size() : std::min(member, text.size() - at);
+        z_stream z{};
+        EXPECT_EQ(Z_OK, deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY));
+        std::string piece(deflateBound(&z, n), '\0');
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data() + at));
+        z.avail_in = static_cast<uInt>(n);
+        z.next_out = reinterpret_cast<Bytef *>(&piece[0]);
+        z.avail_out = static_cast<uInt>(piece.size());
+        EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
+        out.append(piece, 0, z.total_out);
+        deflateEnd(&z);
+        at += n;
+    } while (at < text.size());
+    return out;
+}
+
+// A pipe that a thread fills with `text`, read through its path; the thread ends with the
+// object, also when the reader stopped early.
+class PipeFile {
+  public:
+    explicit PipeFile(std::string text) : text_(std::move(text)) {
+        std::signal(SIGPIPE, SIG_IGN);
+        int fds[2];
+        EXPECT_EQ(0, pipe(fds));
+        read_fd_ = fds[0];
+        path_ = "/proc/self/fd/" + std::to_string(read_fd_);
+        writer_ = std::thread([this, fd = fds[1]] {
+            for (size_t at = 0; at < text_.size();) {
+                const ssize_t n = write(fd, text_.data() + at, text_.size() - at);
+                if (n <= 0) break;
+                at += static_cast<size_t>(n);
+            }
+            close(fd);
+        });
+    }
+    ~PipeFile() {
+        close(read_fd_);
+        writer_.join();
+    }
+    PipeFile(const PipeFile &) = delete;
+    PipeFile &operator=(const PipeFile &) = delete;
+    const char *path() const { return path_.c_str(); }
+
+  private:
+    std::string text_, path_;
+    int read_fd_ = -1;
+    std::thread writer_;
 };
 
 inline std::string readFile(std::FILE *f) {

@@ -22,6 +22,8 @@ namespace {
 
 // Compressed data is read in pieces of this size.
 constexpr std::size_t kRawCapacity = std::size_t{1} << 18;
+// Room beyond a size read from a gzip trailer, so that the read that finds the end has a place.
+constexpr int64_t kSpare = int64_t{1} << 16;
 // The first block for a text read from a pipe.
 constexpr int64_t kPipeGuess = int64_t{8} << 20;
 constexpr unsigned char kMagic[2] = {0x1f, 0x8b};
@@ -122,7 +124,7 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
         if (file_size_ >= 20 && ::pread(fd_, tail, 4, from + file_size_ - 4) == 4) {
             const int64_t recorded = int64_t{tail[0]} | int64_t{tail[1]} << 8 |
                                      int64_t{tail[2]} << 16 | int64_t{tail[3]} << 24;
-            size_hint_ = recorded >= file_size_ ? recorded + 1 : 4 * file_size_ + 1;
+            size_hint_ = recorded >= file_size_ ? recorded + 1 + kSpare : 4 * file_size_ + 1;
         }
     } else {
         size_hint_ = kPipeGuess;
@@ -363,11 +365,14 @@ bool Input::readAhead() noexcept {
 
 void adviseHugePages(void *p, std::size_t n) noexcept {
 #ifdef MADV_HUGEPAGE
-    constexpr uintptr_t kHuge = uintptr_t{1} << 21;
-    if (p == nullptr || n < 2 * kHuge) return;
-    const uintptr_t from = (reinterpret_cast<uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n) & ~(kHuge - 1);
-    if (to > from) ::madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+    // The advice covers whole 4 KiB pages, out to the block's ends: a large malloc() block is
+    // a mapping of its own, and advice on a part of it would split the mapping, after which
+    // realloc() can no longer move or grow it without copying.
+    constexpr uintptr_t kPage = 4096;
+    if (p == nullptr || n < (std::size_t{4} << 20)) return;
+    const uintptr_t from = reinterpret_cast<uintptr_t>(p) & ~(kPage - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n + kPage - 1) & ~(kPage - 1);
+    ::madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
 #else
     (void)p;
     (void)n;

@@ -1,5 +1,6 @@
 #include <climits>
 #include <cstdarg>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -54,6 +55,9 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
 namespace {
 
 constexpr int64_t kHugePage = int64_t{1} << 21;
+// A growing block is grown before a read would get less than this; a block sized by a good
+// guess has this much to spare, so that the read that finds the end needs no growth.
+constexpr int64_t kLeastRead = int64_t{1} << 16;
 
 // Grows the block to at least `need` bytes, by a quarter at least; false when it cannot.
 bool grow(MallocPtr<char> &text, int64_t &capacity, int64_t need) noexcept {
@@ -90,9 +94,14 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
         size = known;
     } else {
         for (;;) {
-            if (capacity - size < kReadPiece + 1 && !grow(text, capacity, size + kReadPiece + 1))
-                return LoadEnd::no_memory;
-            const int64_t got = in.read(text.get() + size, static_cast<size_t>(kReadPiece));
+            // One byte stays free for the closing zero.
+            int64_t room = capacity - 1 - size;
+            if (room < kLeastRead) {
+                if (!grow(text, capacity, size + 1 + kReadPiece)) return LoadEnd::no_memory;
+                room = capacity - 1 - size;
+            }
+            const int64_t got =
+                in.read(text.get() + size, static_cast<size_t>(std::min(room, kReadPiece)));
             if (got < 0) return LoadEnd::bad_input;
             if (got == 0) break;
             on_piece(context, text.get(), size, size + got);
