@@ -1,4 +1,5 @@
-// Shared by the decoder harnesses: the input bytes as a file, and quiet standard streams.
+// Shared by the decoder harnesses: the input bytes as a file, quiet standard streams, and the
+// invariants of a decodeFastq2 result.
 #ifndef FAST_FUZZ_DECODE_INPUT_HPP
 #define FAST_FUZZ_DECODE_INPUT_HPP
 
@@ -8,7 +9,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+
+#include "fast.h"
 
 namespace fuzz {
 
@@ -58,6 +62,59 @@ inline const char *inputPath(const uint8_t *data, size_t size) {
         return new InputFile;
     }();
     return input->write(data, size);
+}
+
+// Decodes `path` (a text of `size` bytes) and checks the invariants: the records are packed
+// from the buffer's first byte in file order, every pointer stays inside the buffer, and the
+// summary matches the records. Returns what was printed and the records, as one text.
+inline std::string decode2Checked(const char *path, size_t size) {
+    int32_t count = -7;
+    int64_t total = -7;
+    SeqEntry *e = decodeFastq2(path, &count, &total, 20);
+    std::string out = capturedOutput();
+    if (!e) {
+        if (count != -7 || total != -7) std::abort();
+        return out;
+    }
+    const char *base = e[0].name;
+    const char *cursor = base;
+    int64_t bases = 0;
+    int64_t qbases = 0;
+    std::string shown;
+    for (int32_t i = 0; i < count; ++i) {
+        const SeqEntry &r = e[i];
+        if (r.name != cursor || r.length < 0 || r.aux != 0 || r.aux_text) std::abort();
+        if (r.is_fasta != (r.quals == nullptr)) std::abort();
+        const char *after_header = r.bases;
+        if (after_header <= r.name || after_header[-1] != 0) std::abort();
+        if (r.comment && (r.comment <= r.name || r.comment >= r.bases || r.comment[-1] != 0))
+            std::abort();
+        if (std::memchr(r.bases, '\n', static_cast<size_t>(r.length))) std::abort();
+        cursor = r.bases + r.length;
+        if (!r.is_fasta) {
+            if (reinterpret_cast<const char *>(r.quals) != cursor) std::abort();
+            cursor += r.length;
+        }
+        if (cursor > base + size) std::abort();
+        bases += r.length;
+        shown.append(r.name).append(1, '|').append(r.bases, static_cast<size_t>(r.length));
+        if (r.quals)
+            shown.append(reinterpret_cast<const char *>(r.quals), static_cast<size_t>(r.length));
+        shown += '\n';
+        qbases += countQthresh(&r, 20);
+    }
+    if (total != bases) std::abort();
+    char expected[160];
+    std::snprintf(expected, sizeof expected,
+                  "Total memory = %ld, total bases = %ld, Qbases(20) = %ld, segments = %d\n",
+                  static_cast<long>(cursor - base), static_cast<long>(bases),
+                  static_cast<long>(qbases), count);
+    const size_t at = out.rfind("Total memory = ");
+    if (at == std::string::npos || out.compare(at, std::string::npos, expected) != 0) std::abort();
+    if (count == 0 && base) std::abort();
+    free(e[0].name);
+    free(e);
+    return out + shown;
 }
 
 }  // namespace fuzz

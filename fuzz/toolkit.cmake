@@ -1,3 +1,7 @@
 # Fuzz harnesses of the toolkit area.
 fast_add_fuzzer(fuzz_decode2 fuzz_decode2.cpp)
 fast_add_fuzzer(fuzz_decode fuzz_decode.cpp)
+# Compressed input; the harness compresses with zlib, whichever library inflates.
+find_package(ZLIB REQUIRED)
+fast_add_fuzzer(fuzz_decode2_gz fuzz_decode2_gz.cpp)
+target_link_libraries(fuzz_decode2_gz PRIVATE ZLIB::ZLIB)

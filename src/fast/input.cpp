@@ -1,6 +1,7 @@
 #include "input.hpp"
 
 #include <cerrno>
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -125,6 +126,8 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
             const int64_t recorded = int64_t{tail[0]} | int64_t{tail[1]} << 8 |
                                      int64_t{tail[2]} << 16 | int64_t{tail[3]} << 24;
             size_hint_ = recorded >= file_size_ ? recorded + 1 + kSpare : 4 * file_size_ + 1;
+            // No deflate data expands more than 1032 times: a damaged trailer asks no more.
+            size_hint_ = std::min(size_hint_, 1032 * file_size_ + kSpare);
         }
     } else {
         size_hint_ = kPipeGuess;
