@@ -1,6 +1,7 @@
 # Thin wrapper over CMake: `make run` and `make test` do all set-up on a fresh clone.
 BUILD        ?= build
 SAN_BUILD    ?= build-san
+ZLIB_BUILD   ?= build-zlib
 BENCH_BUILD  ?= build-bench
 FUZZ_BUILD   ?= build-fuzz
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
@@ -26,7 +27,7 @@ FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard -- $(FO
                    find . -path './build*' -prune -o -type f \( -name '*.c' -o -name '*.h' \
                        -o -name '*.cc' -o -name '*.cpp' -o -name '*.hpp' \) -print)
 
-.PHONY: all configure build run test sanitize bench fuzz format format-check man-check install clean
+.PHONY: all configure build run test test-zlib sanitize bench fuzz format format-check man-check install clean
 
 all: build
 
@@ -43,6 +44,12 @@ run: build
 # Build and run every test.
 test: build
 	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The whole suite again with zlib in place of ISA-L, the fallback where ISA-L is missing.
+test-zlib:
+	$(CMAKE) -S . -B $(ZLIB_BUILD) -DCMAKE_BUILD_TYPE=Release -DFAST_INFLATE=zlib
+	$(CMAKE) --build $(ZLIB_BUILD) -j $(JOBS)
+	$(CTEST) --test-dir $(ZLIB_BUILD) --output-on-failure -j $(JOBS)
 
 # The whole suite again under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
@@ -83,4 +90,4 @@ install: build
 	$(CMAKE) --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(ZLIB_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
