@@ -81,8 +81,8 @@ void fastaLC(SeqEntry *entries, int32_t count);
 /* ======================================================================
  * Decoders
  *
- * Both decoders read a whole file into one entry buffer of file size + 1
- * bytes and rewrite it in place: every accepted entry's name, comment
+ * Both decoders read a whole text into one entry buffer and rewrite it in
+ * place: every accepted entry's name, comment
  * (each with a zero byte), bases and quality values, packed from the
  * buffer's first byte in file order. Only the line feed ends a line. A
  * header line starts with "@" or ">"; the name ends at a blank (also a tab
@@ -94,14 +94,33 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * entry whose number of values differs from its number of bases is dropped
  * with a warning. A header or "+" line cut off by the end of the file ends
  * its entry there. Layout faults are reported and never make a call fail.
+ *
+ * Whole-file buffers of 4 MiB or more, the callers' buffers of
+ * extractFastq() and decodeFastq() included, are advised for transparent
+ * huge pages before their first write (madvise(MADV_HUGEPAGE) on the pages
+ * they cover). The advice changes no byte and no result; it only lets the
+ * system back the buffer with fewer, larger pages. No call leaves a thread
+ * behind, and calls on different files are independent.
  * ====================================================================== */
 
-/* Decode a whole FASTQ/FASTA file (entries of both kinds may be mixed; each
+/* Decode a whole FASTQ/FASTA text (entries of both kinds may be mixed; each
  * entry's own marker decides) into a new record array over a new entry
  * buffer, and print on standard output
  *   "Total memory = %ld, total bases = %ld, Qbases(%d) = %ld, segments = %d"
  * (bytes the records occupy, their bases, bases with a value >= threshold,
  * FASTA bases all counting, and the number of records).
+ * The path may name a regular file, or anything read to its end: a pipe,
+ * a FIFO, /dev/stdin, a process substitution. A text whose first two
+ * bytes are 0x1f 0x8b is gzip: every member is inflated in order (BGZF and
+ * concatenated members included; zero bytes after the last member are
+ * ignored, as gzip ignores them), and the result is exactly what the
+ * inflated text gives as a plain file: records, warnings and summary.
+ * Memory: the entry buffer holds the text and a closing zero byte. A text
+ * of unknown size (compressed, or from a pipe) is read into a buffer that
+ * grows with realloc() by at most a quarter at a time and is trimmed at
+ * the end, so that free(e[0].name) stays its release; the compressed data
+ * itself is streamed, never held whole. The record array has one record
+ * per line that starts with "@" or ">".
  * Quality values may run over several lines; a line starting with "@" ends
  * them only once the entry has as many values as bases, so "@" (value 31)
  * as a first quality letter is read as quality. The price: an entry whose
@@ -120,11 +139,16 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * allocated, after printing on standard output:
  *   "error decodeFastq: %s not found"        the file cannot be opened,
  *                                            or the path is a directory
- *   "error decodeFastq: no data in %s"       the file is empty
- *   "error decodeFastq: no segments found"   no line starts with "@" or ">",
- *                                            or the size cannot be found
- *   "error decodeFastq: malloc error"        no entry buffer
- *   "error decodeFastq: %s is too small"     a read came back short
+ *   "error decodeFastq: no data in %s"       the text is empty
+ *   "error decodeFastq: no segments found"   no line starts with "@" or ">"
+ *   "error decodeFastq: malloc error"        no entry buffer, or it could
+ *                                            not grow
+ *   "error decodeFastq: %s is too small"     a regular file ended before
+ *                                            its size
+ *   "error decodeFastq: %s: %s"              a read failed (the system's
+ *       reason), or the compressed data does not inflate: "compressed data
+ *       is corrupt" (bad deflate data or checksum), "... is truncated",
+ *       "... is followed by bytes that are not gzip"
  *   "error decodeFastq: calloc error"        no record array */
 SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, int32_t threshold);
 
@@ -138,6 +162,9 @@ SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, in
  *   "error: file not found"                        -> 0 (also a directory)
  *   "error: no data in file"                       -> 0 (empty file)
  *   "error: file size unknown (not a seekable file)" -> 0 (a pipe)
+ *   "error: %s is compressed; decodeFastq2 reads compressed files" -> 0
+ *     (a gzip file, whose text cannot be known to fit the buffer; nothing
+ *     is written to the buffer)
  *   "error: file is too small"                     -> 0 (short read)
  *   "Corrupt input file %s *dp=>%c< [1]." on standard error when the first
  *     byte is neither "@" nor ">" (the call goes on)
@@ -160,8 +187,10 @@ int32_t extractFastq(const char *path, char *buffer, uint64_t clear_len);
  * *base_total, and returns `records`. The records point into the buffer;
  * the caller releases buffer and array as it allocated them.
  * Messages: "error: file not found", "error decodeFastq: no data in file",
- * "error: file size unknown (not a seekable file)", the path then "error:
- * file is too small" (each ends the call with *count and *base_total 0);
+ * "error: file size unknown (not a seekable file)", "error: %s is
+ * compressed; decodeFastq2 reads compressed files" (the buffer is not
+ * written), the path then "error: file is too small" (each ends the call
+ * with *count and *base_total 0);
  * "Corrupt input file [5]." (first byte neither "@" nor ">"), "[6]." / "[7]."
  * (the file ends with the line feed of a header / "+" line), "no segments
  * found" (nothing is filled), all on standard output; on standard error,
