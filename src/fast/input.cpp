@@ -1,7 +1,7 @@
 #include "input.hpp"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -380,6 +380,35 @@ void adviseHugePages(void *p, std::size_t n) noexcept {
     (void)p;
     (void)n;
 #endif
+}
+
+Prefault::Prefault(void *p, std::size_t n) noexcept {
+#ifdef MADV_POPULATE_WRITE
+    if (p == nullptr || n < (std::size_t{4} << 20)) return;
+    constexpr uintptr_t kPage = 4096;
+    constexpr uintptr_t kStep = uintptr_t{4} << 20;
+    const uintptr_t from = reinterpret_cast<uintptr_t>(p) & ~(kPage - 1);
+    const uintptr_t to = (reinterpret_cast<uintptr_t>(p) + n + kPage - 1) & ~(kPage - 1);
+    try {
+        thread_ = std::thread([this, from, to] {
+            for (uintptr_t at = from; at < to && !stop_.load(std::memory_order_relaxed);
+                 at += kStep) {
+                const uintptr_t len = to - at < kStep ? to - at : kStep;
+                if (::madvise(reinterpret_cast<void *>(at), len, MADV_POPULATE_WRITE) != 0) return;
+            }
+        });
+    } catch (...) {
+        // Without a thread the caller's writes fault the pages in themselves.
+    }
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
+void Prefault::stop() noexcept {
+    stop_.store(true, std::memory_order_relaxed);
+    if (thread_.joinable()) thread_.join();
 }
 
 }  // namespace fast

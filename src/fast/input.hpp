@@ -4,9 +4,11 @@
 #ifndef FAST_INPUT_HPP
 #define FAST_INPUT_HPP
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <thread>
 
 namespace fast {
 
@@ -82,6 +84,23 @@ class Input {
 // one fault per 2 MiB. Changes no byte and may be refused by the system; blocks under 4 MiB
 // are left alone.
 void adviseHugePages(void *p, std::size_t n) noexcept;
+
+// Faults the pages of [p, p + n) in on a helper thread, ahead of the calling thread's first
+// writes, so that what fresh memory costs the system overlaps the caller's work. Changes no
+// byte; does nothing for blocks under 4 MiB or where the system cannot populate pages. The
+// thread ends at stop() or with the object.
+class Prefault {
+  public:
+    Prefault(void *p, std::size_t n) noexcept;
+    ~Prefault() { stop(); }
+    Prefault(const Prefault &) = delete;
+    Prefault &operator=(const Prefault &) = delete;
+    void stop() noexcept;
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 }  // namespace fast
 

@@ -1,6 +1,6 @@
+#include <algorithm>
 #include <climits>
 #include <cstdarg>
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,6 +36,7 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
     }
     const int64_t size = in.textSize();
     adviseHugePages(buffer, static_cast<size_t>(size) + 1);
+    Prefault prefault(buffer, static_cast<size_t>(size) + 1);
     std::memset(buffer, 0, clear_len);
     if (size == 0) {
         std::puts(messages.empty);
@@ -86,6 +87,7 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
     text.reset(static_cast<char *>(std::malloc(static_cast<size_t>(capacity))));
     if (!text) return LoadEnd::no_memory;
     adviseHugePages(text.get(), static_cast<size_t>(capacity));
+    Prefault prefault(text.get(), static_cast<size_t>(capacity));
     if (known > 0) {
         char *const base = text.get();
         if (!readAll(in, base, known,
@@ -97,6 +99,8 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
             // One byte stays free for the closing zero.
             int64_t room = capacity - 1 - size;
             if (room < kLeastRead) {
+                // The block may move: the helper must be done with the old place first.
+                prefault.stop();
                 if (!grow(text, capacity, size + 1 + kReadPiece)) return LoadEnd::no_memory;
                 room = capacity - 1 - size;
             }
