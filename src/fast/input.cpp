@@ -25,6 +25,8 @@ namespace {
 constexpr std::size_t kRawCapacity = std::size_t{1} << 18;
 // Room beyond a size read from a gzip trailer, so that the read that finds the end has a place.
 constexpr int64_t kSpare = int64_t{1} << 16;
+// What a pipe is asked to hold; the system's limit for everyone is 1 MiB by default.
+constexpr int kPipeCapacity = 1 << 20;
 // The first block for a text read from a pipe.
 constexpr int64_t kPipeGuess = int64_t{8} << 20;
 constexpr unsigned char kMagic[2] = {0x1f, 0x8b};
@@ -112,6 +114,10 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
     unsigned char head[2] = {0, 0};
     std::size_t sniffed = 0;
     regular_ = S_ISREG(st.st_mode);
+#ifdef F_SETPIPE_SZ
+    // A larger pipe lets the writer run further ahead: fewer wake-ups on both sides.
+    if (S_ISFIFO(st.st_mode)) ::fcntl(fd_, F_SETPIPE_SZ, kPipeCapacity);
+#endif
     if (regular_) {
         // Standard input may have been read from already: the text starts where it stands.
         const off_t at = ::lseek(fd_, 0, SEEK_CUR);
