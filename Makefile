@@ -27,6 +27,11 @@ FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard -- $(FO
                    find . -path './build*' -prune -o -type f \( -name '*.c' -o -name '*.h' \
                        -o -name '*.cc' -o -name '*.cpp' -o -name '*.hpp' \) -print)
 
+# `make run` and `make install` configure a fresh $(BUILD) without the tests, so they need no
+# GoogleTest; an existing $(BUILD) is kept as it is, and `make test` turns the tests on.
+CONFIGURE_IF_NEW = test -f $(BUILD)/CMakeCache.txt || \
+    $(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFAST_BUILD_TESTS=OFF
+
 .PHONY: all configure build run test test-zlib sanitize bench fuzz format format-check man-check install clean
 
 all: build
@@ -37,12 +42,16 @@ configure:
 build: configure
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
-# Build the filter and run it on the bundled example table.
-run: build
+# Build the filter and what it links, nothing else, and run it on the bundled example table.
+run:
+	$(CONFIGURE_IF_NEW)
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target clean_replace
 	$(BUILD)/bin/clean_replace examples/links.txt
 
 # Build and run every test.
-test: build
+test:
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFAST_BUILD_TESTS=ON
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 # The whole suite again with zlib in place of ISA-L, the fallback where ISA-L is missing.
@@ -86,7 +95,9 @@ man-check:
 	$(CMAKE) -DREQUIRED=ON -DGROFF="$$(command -v groff)" -DMANDOC="$$(command -v mandoc)" \
 	    -DPAGE=man/clean_replace.1 -P cmake/CheckManPage.cmake
 
-install: build
+install:
+	$(CONFIGURE_IF_NEW)
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
 	$(CMAKE) --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
 clean:

@@ -1,5 +1,6 @@
-# Install rules: the command, the library and its header, a CMake package (fast::fast), a
-# pkg-config file and the man page. Everything else the build makes stays in the build tree.
+# Install rules: the command, both libraries and their header, a CMake package (fast::fast,
+# fast::fast_shared, fast::fast_static), a pkg-config file and the man page. Everything else the
+# build makes stays in the build tree.
 include(CMakePackageConfigHelpers)
 
 set(FAST_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/fast
@@ -8,8 +9,9 @@ set(FAST_INSTALL_PKGCONFIGDIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig
     CACHE STRING "Install directory of fast.pc, relative to the prefix")
 
 install(TARGETS clean_replace RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS fast EXPORT fastTargets
-        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(TARGETS fast fast_shared EXPORT fastTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES include/fast.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES man/clean_replace.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
@@ -45,7 +47,9 @@ else()
 endif()
 _fast_pc_path(FAST_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
 _fast_pc_path(FAST_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
-list(TRANSFORM FAST_CXX_RUNTIME_LIBRARIES PREPEND "-l" OUTPUT_VARIABLE _fast_pc_runtime)
-list(JOIN _fast_pc_runtime " " FAST_PC_CXX_RUNTIME)
+# What a static link needs besides libfast.a: the C++ runtime and the inflate library.
+set(_fast_pc_private ${FAST_CXX_RUNTIME_LIBRARIES} ${FAST_INFLATE_LINK_NAME})
+list(TRANSFORM _fast_pc_private PREPEND "-l")
+list(JOIN _fast_pc_private " " FAST_PC_LIBS_PRIVATE)
 configure_file(cmake/fast.pc.in ${PROJECT_BINARY_DIR}/cmake/fast.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/cmake/fast.pc DESTINATION ${FAST_INSTALL_PKGCONFIGDIR})

@@ -13,12 +13,17 @@
 #include <stdint.h>
 
 #define FAST_VERSION_MAJOR 0
-#define FAST_VERSION_MINOR 1
+#define FAST_VERSION_MINOR 2
 #define FAST_VERSION_PATCH 0
-#define FAST_VERSION_STRING "0.1.0"
+#define FAST_VERSION_STRING "0.2.0"
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+
+/* The library is built with hidden visibility: what this header declares is its interface. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
 #endif
 
 /* ======================================================================
@@ -281,6 +286,10 @@ void ArraySort_String(int32_t n, char **strings, int32_t *b);
  * string with its zero and keeps its bytes after that. Any length; i == j
  * leaves the slot unchanged. Each slot must hold the longer string. */
 void s_swap(char **strings, int32_t i, int32_t j);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

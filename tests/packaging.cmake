@@ -1,7 +1,10 @@
 # Tests of the packaging area: install the build into a scratch prefix once (fixture
 # fast_installed), then build programs against that tree the ways a user would: find_package from
-# C and from C++, and a plain compiler command line from pkg-config. The C program is the example
-# in examples/; every program's output is compared with the expected output in tests/consumer/.
+# C and from C++, and a plain compiler command line from pkg-config, each with the shared and with
+# the static library. The C program is the example in examples/; every program's output is
+# compared with the expected output in tests/consumer/, and the library it runs with is checked:
+# libfast.so from the scratch prefix, or none. The shared library's exports are checked against
+# the functions of the installed fast.h.
 if(NOT FAST_INSTALL)
     return()
 endif()
@@ -9,6 +12,7 @@ endif()
 set(_pkg_dir ${CMAKE_CURRENT_SOURCE_DIR}/consumer)
 set(_pkg_work ${CMAKE_CURRENT_BINARY_DIR}/packaging)
 set(_pkg_prefix ${_pkg_work}/prefix)
+set(_pkg_libdir ${_pkg_prefix}/${CMAKE_INSTALL_LIBDIR})
 set(_pkg_example_args "${PROJECT_SOURCE_DIR}/examples/reads.fq")
 
 # Consumers are built with the project's compilers, warnings as errors, and under the sanitizers
@@ -33,6 +37,9 @@ set(_pkg_expected_files
     ${CMAKE_INSTALL_BINDIR}/clean_replace
     ${CMAKE_INSTALL_INCLUDEDIR}/fast.h
     ${CMAKE_INSTALL_LIBDIR}/libfast.a
+    ${CMAKE_INSTALL_LIBDIR}/libfast.so
+    ${CMAKE_INSTALL_LIBDIR}/libfast.so.${FAST_SOVERSION}
+    ${CMAKE_INSTALL_LIBDIR}/libfast.so.${PROJECT_VERSION}
     ${FAST_INSTALL_CMAKEDIR}/fastConfig.cmake
     ${FAST_INSTALL_CMAKEDIR}/fastConfigVersion.cmake
     ${FAST_INSTALL_CMAKEDIR}/fastTargets.cmake
@@ -45,10 +52,17 @@ add_test(NAME packaging.installed_files
                  -P ${_pkg_dir}/installed_files.cmake)
 set_tests_properties(packaging.installed_files PROPERTIES FIXTURES_REQUIRED fast_installed)
 
-# fast_add_cmake_consumer(NAME SOURCE_DIR PROGRAM EXPECTED_FILE ARGS): configure, build and run
-# one consumer project.
-function(fast_add_cmake_consumer name source_dir program expected args)
-    set(configure_args
+add_test(NAME packaging.shared_exports
+         COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM}
+                 -DHEADER=${_pkg_prefix}/${CMAKE_INSTALL_INCLUDEDIR}/fast.h
+                 -DSHARED=${_pkg_libdir}/libfast.so -DSTATIC=${_pkg_libdir}/libfast.a
+                 -P ${_pkg_dir}/exports.cmake)
+set_tests_properties(packaging.shared_exports PROPERTIES FIXTURES_REQUIRED fast_installed)
+
+# fast_add_cmake_consumer(NAME SOURCE_DIR PROGRAM EXPECTED_FILE ARGS shared|static [-Dvar=value...]):
+# configure (with the extra definitions), build and run one consumer project.
+function(fast_add_cmake_consumer name source_dir program expected args linkage)
+    set(configure_args ${ARGN}
         -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
         -DCMAKE_CXX_COMPILER=${CMAKE_CXX_COMPILER}
         "-DCMAKE_C_FLAGS=${_pkg_c_flags}"
@@ -62,29 +76,42 @@ function(fast_add_cmake_consumer name source_dir program expected args)
     add_test(NAME ${name}
              COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${source_dir}
                      -DBINARY_DIR=${_pkg_work}/${name} -DPREFIX=${_pkg_prefix}
-                     "-DGENERATOR=${CMAKE_GENERATOR}" -DBUILD_TYPE=${_pkg_build_type}
-                     -DPROGRAM=${program} -DEXPECTED=${expected} "-DARGS=${args}"
+                     -DLIBDIR=${_pkg_libdir} "-DGENERATOR=${CMAKE_GENERATOR}"
+                     -DBUILD_TYPE=${_pkg_build_type} -DPROGRAM=${program} -DEXPECTED=${expected}
+                     "-DARGS=${args}" -DLINKAGE=${linkage} -DSOVERSION=${FAST_SOVERSION}
                      "-DCONFIGURE_ARGS=${configure_args}" -P ${_pkg_dir}/cmake_consumer.cmake)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED fast_installed TIMEOUT 300)
 endfunction()
 
+# The C example takes fast::fast: the shared library, or the static one with FAST_USE_STATIC_LIBS;
+# the C++ program names fast::fast_static.
 fast_add_cmake_consumer(packaging.find_package_c ${_pkg_dir}/c decode_fastq
-                        ${_pkg_dir}/decode_fastq.expected "${_pkg_example_args}")
+                        ${_pkg_dir}/decode_fastq.expected "${_pkg_example_args}" shared)
+fast_add_cmake_consumer(packaging.find_package_c_static ${_pkg_dir}/c decode_fastq
+                        ${_pkg_dir}/decode_fastq.expected "${_pkg_example_args}" static
+                        -DFAST_USE_STATIC_LIBS=ON)
 fast_add_cmake_consumer(packaging.find_package_cxx ${_pkg_dir}/cxx consumer_cxx
-                        ${_pkg_dir}/cxx.expected "")
+                        ${_pkg_dir}/cxx.expected "" static)
 
 find_program(FAST_PKG_CONFIG NAMES pkg-config pkgconf)
-add_test(NAME packaging.pkg_config_c
-         COMMAND ${CMAKE_COMMAND} -DPKG_CONFIG=${FAST_PKG_CONFIG}
-                 -DPKGCONFIG_DIR=${_pkg_prefix}/${FAST_INSTALL_PKGCONFIGDIR}
-                 -DCC=${CMAKE_C_COMPILER} "-DCFLAGS=${_pkg_c_flags}"
-                 -DSOURCE=${PROJECT_SOURCE_DIR}/examples/decode_fastq.c
-                 -DBINARY_DIR=${_pkg_work}/packaging.pkg_config_c
-                 -DEXPECTED=${_pkg_dir}/decode_fastq.expected
-                 -DEXPECTED_VERSION=${PROJECT_VERSION} "-DARGS=${_pkg_example_args}"
-                 -P ${_pkg_dir}/pkg_config_consumer.cmake)
-set_tests_properties(packaging.pkg_config_c PROPERTIES FIXTURES_REQUIRED fast_installed TIMEOUT 300
-                     SKIP_REGULAR_EXPRESSION "SKIPPED:")
+foreach(_linkage shared static)
+    set(_name packaging.pkg_config_c)
+    if(_linkage STREQUAL "static")
+        string(APPEND _name _static)
+    endif()
+    add_test(NAME ${_name}
+             COMMAND ${CMAKE_COMMAND} -DPKG_CONFIG=${FAST_PKG_CONFIG}
+                     -DPKGCONFIG_DIR=${_pkg_prefix}/${FAST_INSTALL_PKGCONFIGDIR}
+                     -DCC=${CMAKE_C_COMPILER} "-DCFLAGS=${_pkg_c_flags}"
+                     -DSOURCE=${PROJECT_SOURCE_DIR}/examples/decode_fastq.c
+                     -DBINARY_DIR=${_pkg_work}/${_name}
+                     -DEXPECTED=${_pkg_dir}/decode_fastq.expected
+                     -DEXPECTED_VERSION=${PROJECT_VERSION} "-DARGS=${_pkg_example_args}"
+                     -DLINKAGE=${_linkage} -DSOVERSION=${FAST_SOVERSION}
+                     -P ${_pkg_dir}/pkg_config_consumer.cmake)
+    set_tests_properties(${_name} PROPERTIES FIXTURES_REQUIRED fast_installed TIMEOUT 300
+                         SKIP_REGULAR_EXPRESSION "SKIPPED:")
+endforeach()
 
 find_program(FAST_GROFF groff)
 find_program(FAST_MANDOC mandoc)

@@ -1,9 +1,13 @@
-# Configure, build and run an out-of-tree CMake project against the installed package:
-# cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DPREFIX=... -DGENERATOR=... -DBUILD_TYPE=...
-#       -DPROGRAM=<target> -DEXPECTED=<file> [-DARGS=a|b] [-DCOMPILERS=...] [-DCONFIGURE_ARGS=a|b]
-#       -P cmake_consumer.cmake
+# Configure, build and run an out-of-tree CMake project against the installed package, and check
+# which libfast the program took (see consumer_check_linkage):
+# cmake -DSOURCE_DIR=... -DBINARY_DIR=... -DPREFIX=... -DLIBDIR=<prefix>/lib -DGENERATOR=...
+#       -DBUILD_TYPE=... -DPROGRAM=<target> -DEXPECTED=<file> -DLINKAGE=shared|static
+#       -DSOVERSION=... [-DARGS=a|b] [-DCONFIGURE_ARGS=a|b] -P cmake_consumer.cmake
 include(${CMAKE_CURRENT_LIST_DIR}/common.cmake)
-consumer_require(SOURCE_DIR BINARY_DIR PREFIX GENERATOR BUILD_TYPE PROGRAM EXPECTED)
+consumer_require(SOURCE_DIR BINARY_DIR PREFIX LIBDIR GENERATOR BUILD_TYPE PROGRAM EXPECTED LINKAGE
+                 SOVERSION)
+# A shared consumer must find libfast.so through the run path CMake gave it, nothing else.
+unset(ENV{LD_LIBRARY_PATH})
 
 string(REPLACE "|" ";" args "${ARGS}")
 string(REPLACE "|" ";" configure_args "${CONFIGURE_ARGS}")
@@ -25,4 +29,5 @@ endif()
 consumer_step("build" "${CMAKE_COMMAND}" --build "${BINARY_DIR}" --config ${BUILD_TYPE})
 find_program(program NAMES ${PROGRAM} PATHS "${BINARY_DIR}" "${BINARY_DIR}/${BUILD_TYPE}"
              NO_DEFAULT_PATH REQUIRED)
+consumer_check_linkage("${program}" ${LINKAGE} "${LIBDIR}" ${SOVERSION})
 consumer_expect_output("${EXPECTED}" "${program}" ${args})
