@@ -2,36 +2,10 @@
 //  - odd: the bytes behind a gzip member header, as the member's deflate data;
 //  - even: the bytes compressed in members of (first byte / 2 + 1) * 64 bytes, which must
 //    decode exactly as the same bytes uncompressed: records, warnings and summary.
-#include <zlib.h>
-
 #include <string>
 
 #include "fuzz_decode_input.hpp"
-
-namespace {
-
-std::string compressed(const uint8_t *data, size_t size, size_t member) {
-    std::string out;
-    size_t at = 0;
-    do {
-        const size_t n = size - at < member ? size - at : member;
-        z_stream z{};
-        if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            std::abort();
-        std::string piece(deflateBound(&z, n), '\0');
-        z.next_in = const_cast<Bytef *>(data + at);
-        z.avail_in = static_cast<uInt>(n);
-        z.next_out = reinterpret_cast<Bytef *>(&piece[0]);
-        z.avail_out = static_cast<uInt>(piece.size());
-        if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
-        out.append(piece, 0, z.total_out);
-        deflateEnd(&z);
-        at += n;
-    } while (at < size);
-    return out;
-}
-
-}  // namespace
+#include "gzip_members.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size == 0) return 0;
@@ -49,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     const std::string plain = fuzz::decode2Checked(fuzz::inputPath(data, size), size);
-    const std::string gz = compressed(data, size, (mode / 2 + 1) * size_t{64});
+    const std::string gz = fast_test::gzipMembers(data, size, 6, (mode / 2 + 1) * size_t{64});
     const std::string inflated = fuzz::decode2Checked(
         fuzz::inputPath(reinterpret_cast<const uint8_t *>(gz.data()), gz.size()), size);
     if (inflated != plain) std::abort();

@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 #include <csignal>
 
 #include <cstdio>
@@ -18,6 +17,7 @@
 #include <vector>
 
 #include "fast.h"
+#include "gzip_members.hpp"
 
 namespace toolkit {
 
@@ -39,26 +39,9 @@ class TextFile {
     std::string path_;
 };
 
-// `text` as gzip members of at most `member` bytes of text each (one member when 0), each
-// compressed at `level`.
+// `text` as gzip members of at most `member` bytes of text each (one member when 0).
 inline std::string gzipped(const std::string &text, int level, size_t member = 0) {
-    std::string out;
-    size_t at = 0;
-    do {
-        const size_t n = member == 0 ? text.size() : std::min(member, text.size() - at);
-        z_stream z{};
-        EXPECT_EQ(Z_OK, deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY));
-        std::string piece(deflateBound(&z, n), '\0');
-        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data() + at));
-        z.avail_in = static_cast<uInt>(n);
-        z.next_out = reinterpret_cast<Bytef *>(&piece[0]);
-        z.avail_out = static_cast<uInt>(piece.size());
-        EXPECT_EQ(Z_STREAM_END, deflate(&z, Z_FINISH));
-        out.append(piece, 0, z.total_out);
-        deflateEnd(&z);
-        at += n;
-    } while (at < text.size());
-    return out;
+    return fast_test::gzipMembers(text.data(), text.size(), level, member);
 }
 
 // A pipe that a thread fills with `text`, read through its path; the thread ends with the
