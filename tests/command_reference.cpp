@@ -107,12 +107,13 @@ bool sameStep(const ScanStep &a, const ScanStep &b) {
 }  // namespace
 
 clean_replace::ReadFunction readInWindows(const std::string &bytes, std::size_t window) {
-    return [&bytes, window, at = std::size_t{0}](char *buf, std::size_t size) mutable {
-        std::size_t n = std::min({size, window, bytes.size() - at});
-        std::memcpy(buf, bytes.data() + at, n);
-        at += n;
-        return static_cast<long long>(n);
-    };
+    return
+        [&bytes, window, at = std::size_t{0}](char *buf, std::size_t size, const char *&) mutable {
+            std::size_t n = std::min({size, window, bytes.size() - at});
+            std::memcpy(buf, bytes.data() + at, n);
+            at += n;
+            return static_cast<long long>(n);
+        };
 }
 
 std::string compareScans(const std::string &bytes, std::size_t window) {

@@ -1,4 +1,5 @@
-// The clean_replace command: options, the counting pass, the column storage and the filter pass.
+// The clean_replace command: options, opening the table, the counting pass, the column storage
+// and the filter pass.
 #pragma once
 
 namespace clean_replace {
