@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "command.hpp"
 #include "command_reference.hpp"
 #include "fast.h"
 
@@ -84,23 +85,7 @@ const std::string kRangeTable =
 const std::string kReadFailed = "ERROR main:: cannot read reads group file: ";
 // A gzip header and a deflate block of the reserved type.
 const std::string kBadMember = "printf '\\037\\213\\010\\0\\0\\0\\0\\0\\0\\003\\007abcdefgh'";
-const std::string kHelp =
-    "Usage: {bin} [-fastq N] [-name N] <merge_link_file> [file ...]\n"
-    "Prints every record of a merge-link table (a name and nine integers per record), but the\n"
-    "first, that does not overlap the record before it in the same group.\n"
-    "\n"
-    "  -fastq N   sets the FASTQ setting (default 1); changes no output\n"
-    "  -name N    sets the name setting (default 0); changes no output\n"
-    "  --help     prints this help and exits\n"
-    "  --version  prints the version and exits\n"
-    "\n"
-    "The table follows the options; \"-\" reads standard input. A table may be gzip-compressed,\n"
-    "in a file or in a pipe. Arguments after the table are ignored.\n"
-    "Output: each surviving record on standard output, one per line, as the name and nine\n"
-    "integers with single blanks between them.\n"
-    "Exit status: 0 when the whole table was read and the output written; 1 on any error\n"
-    "(no argument, a table that cannot be opened or read, memory that cannot be had, a value\n"
-    "out of range, output that cannot be written).\n";
+const std::string kHelp = replaceAll(clean_replace::kHelpText, "%s", "{bin}");
 
 struct Case {
     const char *label;

@@ -17,23 +17,6 @@ namespace {
 constexpr const char *kUsage =
     "Usage: %s <merge_link_file> <input_ref_fastq_file> <input_merge_fastq_file> "
     "<output_fastq_file\n";
-constexpr const char *kHelp =
-    "Usage: %s [-fastq N] [-name N] <merge_link_file> [file ...]\n"
-    "Prints every record of a merge-link table (a name and nine integers per record), but the\n"
-    "first, that does not overlap the record before it in the same group.\n"
-    "\n"
-    "  -fastq N   sets the FASTQ setting (default 1); changes no output\n"
-    "  -name N    sets the name setting (default 0); changes no output\n"
-    "  --help     prints this help and exits\n"
-    "  --version  prints the version and exits\n"
-    "\n"
-    "The table follows the options; \"-\" reads standard input. A table may be gzip-compressed,\n"
-    "in a file or in a pipe. Arguments after the table are ignored.\n"
-    "Output: each surviving record on standard output, one per line, as the name and nine\n"
-    "integers with single blanks between them.\n"
-    "Exit status: 0 when the whole table was read and the output written; 1 on any error\n"
-    "(no argument, a table that cannot be opened or read, memory that cannot be had, a value\n"
-    "out of range, output that cannot be written).\n";
 constexpr const char *kVersion = "clean_replace " FAST_VERSION_STRING "\n";
 constexpr const char *kCannotOpenForCount = "ERROR main:: reads group file ";
 constexpr const char *kCannotOpenForFilter = "ERROR Memory_Allocate:: reads group file ";
@@ -74,7 +57,7 @@ const char *infoRequest(int argc, char **argv) {
 int printInfo(const char *request, const char *program) {
     errno = 0;
     if (std::strcmp(request, "--help") == 0)
-        std::printf(kHelp, program);
+        std::printf(kHelpText, program);
     else
         std::fputs(kVersion, stdout);
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
@@ -84,6 +67,24 @@ int printInfo(const char *request, const char *program) {
 }
 
 }  // namespace
+
+const char *const kHelpText =
+    "Usage: %s [-fastq N] [-name N] <merge_link_file> [file ...]\n"
+    "Prints every record of a merge-link table (a name and nine integers per record), but the\n"
+    "first, that does not overlap the record before it in the same group.\n"
+    "\n"
+    "  -fastq N   sets the FASTQ setting (default 1); changes no output\n"
+    "  -name N    sets the name setting (default 0); changes no output\n"
+    "  --help     prints this help and exits\n"
+    "  --version  prints the version and exits\n"
+    "\n"
+    "The table follows the options; \"-\" reads standard input. A table may be gzip-compressed,\n"
+    "in a file or in a pipe. Arguments after the table are ignored.\n"
+    "Output: each surviving record on standard output, one per line, as the name and nine\n"
+    "integers with single blanks between them.\n"
+    "Exit status: 0 when the whole table was read and the output written; 1 on any error\n"
+    "(no argument, a table that cannot be opened or read, memory that cannot be had, a value\n"
+    "out of range, output that cannot be written).\n";
 
 int runCommand(int argc, char **argv) {
     const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "clean_replace";

@@ -4,6 +4,9 @@
 
 namespace clean_replace {
 
+// What --help prints, with %s for the program's name as it was called.
+extern const char *const kHelpText;
+
 // Runs the command on its arguments and returns the exit status.
 int runCommand(int argc, char **argv);
 
