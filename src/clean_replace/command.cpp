@@ -100,8 +100,8 @@ int runCommand(int argc, char **argv) {
         std::puts(kCannotOpenForCount);
         return 1;
     }
-    // Only a plain regular file can be read twice. Anything else (standard input as "-", a pipe,
-    // a device, gzip) is filtered in one pass, without column storage.
+    // A plain regular file is counted first, for the column storage. Anything else (standard
+    // input as "-", a pipe, a device, gzip) is filtered in one pass, without column storage.
     const bool two_passes = table->regular() && !table->compressed() && std::strcmp(path, "-") != 0;
     unsigned long long lines = 0;
     if (two_passes) {
