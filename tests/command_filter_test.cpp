@@ -67,10 +67,10 @@ TEST(LinkFilter, ReadErrorKeepsWhatWasPrintedAndFails) {
     for (const Case &c : cases) {
         std::size_t at = 0;
         clean_replace::ByteReader in(
-            [&](char *buf, std::size_t size) -> long long {
+            [&](char *buf, std::size_t size, const char *&why) -> long long {
                 std::size_t n = std::min(size, c.fail_after - at);
                 if (n == 0) {
-                    errno = EIO;
+                    why = "compressed data is corrupt";
                     return -1;
                 }
                 std::memcpy(buf, table.data() + at, n);
@@ -82,7 +82,8 @@ TEST(LinkFilter, ReadErrorKeepsWhatWasPrintedAndFails) {
         std::FILE *err = std::tmpfile();
         EXPECT_EQ(1, clean_replace::runFilterPass(in, out, err));
         EXPECT_EQ(c.out, contents(out)) << c.fail_after;
-        EXPECT_EQ("ERROR main:: cannot read reads group file: Input/output error\n", contents(err));
+        EXPECT_EQ("ERROR main:: cannot read reads group file: compressed data is corrupt\n",
+                  contents(err));
         std::fclose(out);
         std::fclose(err);
     }

@@ -6,7 +6,11 @@
 #include <cstring>
 #include <vector>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "byte_reader.hpp"
+#include "input.hpp"
 #include "link_filter.hpp"
 #include "record_scanner.hpp"
 
@@ -107,12 +111,13 @@ bool sameStep(const ScanStep &a, const ScanStep &b) {
 }  // namespace
 
 clean_replace::ReadFunction readInWindows(const std::string &bytes, std::size_t window) {
-    return [&bytes, window, at = std::size_t{0}](char *buf, std::size_t size) mutable {
-        std::size_t n = std::min({size, window, bytes.size() - at});
-        std::memcpy(buf, bytes.data() + at, n);
-        at += n;
-        return static_cast<long long>(n);
-    };
+    return
+        [&bytes, window, at = std::size_t{0}](char *buf, std::size_t size, const char *&) mutable {
+            std::size_t n = std::min({size, window, bytes.size() - at});
+            std::memcpy(buf, bytes.data() + at, n);
+            at += n;
+            return static_cast<long long>(n);
+        };
 }
 
 std::string compareScans(const std::string &bytes, std::size_t window) {
@@ -172,12 +177,47 @@ FilterRun referenceFilter(const std::string &bytes) {
     return run;
 }
 
-FilterRun commandFilter(const std::string &bytes, std::size_t window) {
+namespace {
+
+bool gzipped(const std::string &bytes) {
+    return bytes.size() >= 2 && bytes[0] == '\x1f' && bytes[1] == '\x8b';
+}
+
+// The bytes as a file of their own, named through /proc, for the input layer to open.
+class MemoryFile {
+  public:
+    explicit MemoryFile(const std::string &bytes) : fd_(memfd_create("table", 0)) {
+        if (fd_ < 0 || (!bytes.empty() && pwrite(fd_, bytes.data(), bytes.size(), 0) !=
+                                              static_cast<ssize_t>(bytes.size())))
+            std::abort();
+        path_ = "/proc/self/fd/" + std::to_string(fd_);
+    }
+    ~MemoryFile() { close(fd_); }
+    MemoryFile(const MemoryFile &) = delete;
+    MemoryFile &operator=(const MemoryFile &) = delete;
+    const char *path() const { return path_.c_str(); }
+
+  private:
+    int fd_;
+    std::string path_;
+};
+
+// The text of gzip bytes as a plain read loop of the input layer gives it, up to a fault; the
+// fault's reason, or empty.
+std::string inflate(const std::string &bytes, std::string &text) {
+    MemoryFile file(bytes);
+    fast::Input input;
+    if (!input.open(file.path())) std::abort();
+    char buf[1 << 16];
+    for (std::int64_t got; (got = input.read(buf, sizeof buf)) != 0;) {
+        if (got < 0) return input.why();
+        text.append(buf, static_cast<std::size_t>(got));
+    }
+    return "";
+}
+
+FilterRun filterPass(clean_replace::ByteReader &in) {
     FilterRun run;
-    clean_replace::ByteReader counter(readInWindows(bytes, window), window);
-    clean_replace::LinkTable table;
-    if (table.allocate(clean_replace::countTableLines(counter)) != nullptr) std::abort();
-    clean_replace::ByteReader in(readInWindows(bytes, window), window);
     char *text = nullptr;
     std::size_t size = 0;
     std::FILE *out = open_memstream(&text, &size);
@@ -194,19 +234,47 @@ FilterRun commandFilter(const std::string &bytes, std::size_t window) {
         run.range_column = outcome.column;
         run.range_line = outcome.line;
     }
+    if (outcome.end == clean_replace::FilterEnd::kReadError) run.read_error = outcome.why;
     return run;
 }
 
+}  // namespace
+
+FilterRun commandFilter(const std::string &bytes, std::size_t window) {
+    if (gzipped(bytes)) {
+        MemoryFile file(bytes);
+        fast::Input input;
+        if (!input.open(file.path()) || !input.compressed()) std::abort();
+        input.readAhead();
+        clean_replace::ByteReader in(clean_replace::inputReader(input), window);
+        return filterPass(in);
+    }
+    clean_replace::ByteReader counter(readInWindows(bytes, window), window);
+    clean_replace::LinkTable table;
+    if (table.allocate(clean_replace::countTableLines(counter)) != nullptr) std::abort();
+    clean_replace::ByteReader in(readInWindows(bytes, window), window);
+    return filterPass(in);
+}
+
 std::string compareFilters(const std::string &bytes, std::size_t window) {
-    FilterRun want = referenceFilter(bytes);
+    std::string text;
+    std::string fault = gzipped(bytes) ? inflate(bytes, text) : "";
+    FilterRun want = referenceFilter(gzipped(bytes) ? text : bytes);
     FilterRun got = commandFilter(bytes, window);
+    if (!fault.empty()) {
+        // The text before the fault has no defined end to compare with; the command must stop
+        // on the fault, or on an out-of-range value before it.
+        if (got.read_error == fault || got.range_column != 0) return "";
+        return "inflating failed (" + fault + "), the command read on to: " +
+               (got.read_error.empty() ? "the end" : got.read_error);
+    }
     if (want.output == got.output && want.range_column == got.range_column &&
-        want.range_line == got.range_line)
+        want.range_line == got.range_line && got.read_error.empty())
         return "";
     return "reference (range " + std::to_string(want.range_column) + "@" +
            std::to_string(want.range_line) + "): " + printable(want.output) + "\ncommand (range " +
            std::to_string(got.range_column) + "@" + std::to_string(got.range_line) +
-           "): " + printable(got.output);
+           ", read error '" + got.read_error + "'): " + printable(got.output);
 }
 
 void checkFuzzInput(const unsigned char *data, std::size_t size,

@@ -35,15 +35,20 @@ struct FilterRun {
     std::string output;
     int range_column = 0;  // 0 when the whole input was read
     unsigned long long range_line = 0;
+    std::string read_error;  // the reason of a read error that ended the run, or empty
 };
 
 // The overlap rule in one plain pass: fscanf to read, printf to print.
 FilterRun referenceFilter(const std::string &bytes);
 
 // The command's counting and filter passes over the same bytes, read in windows of `window`.
+// Bytes that start with the gzip magic (0x1f 0x8b) are read as the command reads such a table:
+// in one pass through the input layer, inflated by its read-ahead thread.
 FilterRun commandFilter(const std::string &bytes, std::size_t window);
 
-// Empty when both give the same output and outcome, else a description.
+// Empty when both give the same output and outcome, else a description. The reference filters
+// the text of gzip bytes as a plain read of the input layer gives it; when they do not inflate,
+// the command must stop with the same reason.
 std::string compareFilters(const std::string &bytes, std::size_t window);
 
 // A fuzzer's input for one of the comparisons above: its first byte sets the reader's window

@@ -1,15 +1,16 @@
 #include "byte_reader.hpp"
 
-#include <cerrno>
 #include <cstring>
+
+#include "input.hpp"
 
 namespace clean_replace {
 
-ReadFunction streamReader(std::FILE *stream) {
-    return [stream](char *buf, std::size_t size) -> long long {
-        std::size_t got = std::fread(buf, 1, size, stream);
-        if (got == 0 && std::ferror(stream)) return -1;
-        return static_cast<long long>(got);
+ReadFunction inputReader(fast::Input &input) {
+    return [&input](char *buf, std::size_t size, const char *&why) -> long long {
+        const std::int64_t got = input.read(buf, size);
+        if (got < 0) why = input.why();
+        return got;
     };
 }
 
@@ -24,14 +25,11 @@ bool ByteReader::refill() {
     pos = end = buf_.get();
     buf_[0] = '\0';
     if (finished_) return false;
-    long long got;
-    do {
-        errno = 0;
-        got = read_(buf_.get(), capacity_);
-    } while (got < 0 && errno == EINTR);
+    const char *why = nullptr;
+    const long long got = read_(buf_.get(), capacity_, why);
     if (got <= 0) {
         finished_ = true;
-        if (got < 0) error_ = errno != 0 ? errno : EIO;
+        if (got < 0) error_ = why != nullptr ? why : "read error";
         return false;
     }
     end = pos + got;

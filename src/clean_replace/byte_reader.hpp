@@ -6,14 +6,18 @@
 #include <functional>
 #include <memory>
 
+namespace fast {
+class Input;
+}
+
 namespace clean_replace {
 
-// Reads up to `size` bytes into `buf`: the number read, 0 at the end of the input, or -1 with
-// errno set after a read error.
-using ReadFunction = std::function<long long(char *buf, std::size_t size)>;
+// Reads up to `size` bytes into `buf`: the number read, 0 at the end of the input, or -1 after a
+// read error, with `why` pointed at its reason (text that lives as long as the source).
+using ReadFunction = std::function<long long(char *buf, std::size_t size, const char *&why)>;
 
-// Reads an open stream (best made unbuffered: the reader has its own buffer).
-ReadFunction streamReader(std::FILE *stream);
+// Reads the text of an open input: a plain file or pipe as it stands, gzip inflated.
+ReadFunction inputReader(fast::Input &input);
 
 class ByteReader {
   public:
@@ -28,7 +32,8 @@ class ByteReader {
     // The next byte without consuming it, or EOF.
     int peek() { return pos != end || refill() ? static_cast<unsigned char>(*pos) : EOF; }
 
-    int error() const { return error_; }
+    // The reason of the read error that ended the input, or nullptr.
+    const char *error() const { return error_; }
     unsigned long long consumed() const {
         return base_ + static_cast<unsigned long long>(pos - buf_.get());
     }
@@ -47,7 +52,7 @@ class ByteReader {
     std::size_t capacity_;
     std::unique_ptr<char[]> buf_;
     unsigned long long base_ = 0;
-    int error_ = 0;
+    const char *error_ = nullptr;
     bool finished_ = false;
 };
 

@@ -1,12 +1,13 @@
 #include "command.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "byte_reader.hpp"
+#include "fast.h"
+#include "input.hpp"
 #include "link_filter.hpp"
 
 namespace clean_replace {
@@ -16,6 +17,7 @@ namespace {
 constexpr const char *kUsage =
     "Usage: %s <merge_link_file> <input_ref_fastq_file> <input_merge_fastq_file> "
     "<output_fastq_file\n";
+constexpr const char *kVersion = "clean_replace " FAST_VERSION_STRING "\n";
 constexpr const char *kCannotOpenForCount = "ERROR main:: reads group file ";
 constexpr const char *kCannotOpenForFilter = "ERROR Memory_Allocate:: reads group file ";
 
@@ -43,59 +45,85 @@ const char *tablePath(int argc, char **argv, Settings &settings) {
     return position < argc ? argv[position] : nullptr;
 }
 
-std::filesystem::file_type fileType(const char *path) {
-    std::error_code ec;
-    return std::filesystem::status(path, ec).type();
+// "--help" or "--version", whichever comes first anywhere on the command line, or nullptr.
+const char *infoRequest(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "--version") == 0)
+            return argv[i];
+    return nullptr;
 }
 
-std::FILE *openTable(const char *path) {
-    std::FILE *f = std::fopen(path, "r");
-    if (f != nullptr) std::setvbuf(f, nullptr, _IONBF, 0);
-    return f;
+// Prints the help or the version text; status 1 when standard output cannot take it.
+int printInfo(const char *request, const char *program) {
+    errno = 0;
+    if (std::strcmp(request, "--help") == 0)
+        std::printf(kHelpText, program);
+    else
+        std::fputs(kVersion, stdout);
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    std::fprintf(stderr, "ERROR main:: cannot write output: %s\n",
+                 std::strerror(errno != 0 ? errno : EIO));
+    return 1;
 }
-
-struct FileCloser {
-    void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
+const char *const kHelpText =
+    "Usage: %s [-fastq N] [-name N] <merge_link_file> [file ...]\n"
+    "Prints every record of a merge-link table (a name and nine integers per record), but the\n"
+    "first, that does not overlap the record before it in the same group.\n"
+    "\n"
+    "  -fastq N   sets the FASTQ setting (default 1); changes no output\n"
+    "  -name N    sets the name setting (default 0); changes no output\n"
+    "  --help     prints this help and exits\n"
+    "  --version  prints the version and exits\n"
+    "\n"
+    "The table follows the options; \"-\" reads standard input. A table may be gzip-compressed,\n"
+    "in a file or in a pipe. Arguments after the table are ignored.\n"
+    "Output: each surviving record on standard output, one per line, as the name and nine\n"
+    "integers with single blanks between them.\n"
+    "Exit status: 0 when the whole table was read and the output written; 1 on any error\n"
+    "(no argument, a table that cannot be opened or read, memory that cannot be had, a value\n"
+    "out of range, output that cannot be written).\n";
+
 int runCommand(int argc, char **argv) {
+    const char *program = argc > 0 && argv[0] != nullptr ? argv[0] : "clean_replace";
     if (argc < 2) {
-        std::printf(kUsage, argc > 0 && argv[0] != nullptr ? argv[0] : "clean_replace");
+        std::printf(kUsage, program);
         return 1;
     }
+    if (const char *request = infoRequest(argc, argv)) return printInfo(request, program);
     Settings settings;
     const char *path = tablePath(argc, argv, settings);
-    File table_file(path != nullptr ? openTable(path) : nullptr);
-    std::filesystem::file_type type =
-        table_file ? fileType(path) : std::filesystem::file_type::none;
-    if (!table_file || type == std::filesystem::file_type::directory) {
+    auto table = std::make_unique<fast::Input>();
+    if (path == nullptr || !table->open(path, true)) {
         std::puts(kCannotOpenForCount);
         return 1;
     }
-    // A pipe or device cannot be read twice: it is filtered in one pass, without column storage.
-    bool two_passes = type == std::filesystem::file_type::regular;
+    // A plain regular file is counted first, for the column storage. Anything else (standard
+    // input as "-", a pipe, a device, gzip) is filtered in one pass, without column storage.
+    const bool two_passes = table->regular() && !table->compressed() && std::strcmp(path, "-") != 0;
     unsigned long long lines = 0;
     if (two_passes) {
-        ByteReader counter(streamReader(table_file.get()));
+        ByteReader counter(inputReader(*table));
         lines = countTableLines(counter);
-        table_file.reset();
+        table.reset();
     }
-    LinkTable table;
-    if (const char *message = table.allocate(lines)) {
+    LinkTable storage;
+    if (const char *message = storage.allocate(lines)) {
         std::puts(message);
         return 1;
     }
     if (two_passes) {
-        table_file.reset(openTable(path));
-        if (!table_file) {
+        table = std::make_unique<fast::Input>();
+        if (!table->open(path)) {
             std::puts(kCannotOpenForFilter);
             return 1;
         }
     }
-    ByteReader in(streamReader(table_file.get()));
+    // Inflating then runs beside the filter, a few MiB ahead of it.
+    if (table->compressed()) table->readAhead();
+    ByteReader in(inputReader(*table));
     return runFilterPass(in, stdout, stderr);
 }
 

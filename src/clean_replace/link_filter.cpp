@@ -48,13 +48,14 @@ FilterOutcome filterLinks(ByteReader &in, RecordWriter &out) {
         for (int c = 1; c <= kColumns; ++c)
             if (c != 8) rec.cols[c - 1] = 0;
         ScanResult r = scanner.scan(rec);
-        if (in.error() != 0) return {FilterEnd::kReadError, in.error(), 0, 0};
-        if (r.fields < 0) return {FilterEnd::kEndOfInput, 0, 0, 0};
-        if (r.range_column != 0) return {FilterEnd::kOutOfRange, 0, r.range_column, r.range_line};
+        if (in.error() != nullptr) return {FilterEnd::kReadError, in.error(), 0, 0};
+        if (r.fields < 0) return {FilterEnd::kEndOfInput, nullptr, 0, 0};
+        if (r.range_column != 0)
+            return {FilterEnd::kOutOfRange, nullptr, r.range_column, r.range_line};
         bool overlaps = col(rec, kGroupColumn) == prev_group && col(rec, kStartColumn) < prev_end;
         if (k > 0 && !overlaps) {
             out.write(rec);
-            if (out.error() != 0) return {FilterEnd::kWriteError, out.error(), 0, 0};
+            if (out.error() != 0) return {FilterEnd::kWriteError, nullptr, 0, 0};
         }
         prev_group = col(rec, kGroupColumn);
         prev_end = col(rec, kEndColumn);
@@ -67,8 +68,7 @@ int runFilterPass(ByteReader &in, std::FILE *out, std::FILE *err) {
     bool written = writer.flush();
     switch (outcome.end) {
         case FilterEnd::kReadError:
-            std::fprintf(err, "ERROR main:: cannot read reads group file: %s\n",
-                         std::strerror(outcome.error));
+            std::fprintf(err, "ERROR main:: cannot read reads group file: %s\n", outcome.why);
             break;
         case FilterEnd::kOutOfRange:
             std::fprintf(err, "ERROR main:: value out of range in column %d at line %lld\n",

@@ -38,8 +38,8 @@ enum class FilterEnd { kEndOfInput, kReadError, kWriteError, kOutOfRange };
 
 struct FilterOutcome {
     FilterEnd end;
-    int error;   // errno of a read or write error
-    int column;  // column and line of an out-of-range value
+    const char *why;  // the reason of a read error
+    int column;       // column and line of an out-of-range value
     unsigned long long line;
 };
 
