@@ -4,6 +4,5 @@
 foreach(_harness fuzz_scan fuzz_filter)
     fast_add_fuzzer(${_harness} ${_harness}.cpp ${PROJECT_SOURCE_DIR}/tests/command_reference.cpp)
     target_link_libraries(${_harness} PRIVATE clean_replace_core)
-    target_include_directories(${_harness} PRIVATE ${PROJECT_SOURCE_DIR}/tests
-                                                   ${PROJECT_SOURCE_DIR}/src/fast)
+    target_include_directories(${_harness} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 endforeach()
