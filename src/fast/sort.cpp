@@ -1,11 +1,20 @@
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "fast.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define FAST_SORT_AVX2 1
+#include <immintrin.h>
+#else
+#define FAST_SORT_AVX2 0
+#endif
 
 namespace {
 
@@ -225,15 +234,403 @@ void quicksort(int32_t n, Key *key, C *...companions) {
     }
 }
 
+// Plain integer keys: nothing moves with them, so every method that sorts gives the same
+// array, bit for bit, and these keys take the fastest one. A range is split in place by one
+// byte of its keys (American flag sort: count, then exchange each key straight into its
+// byte's bucket), each bucket by the next lower byte, and a bucket of a few hundred keys or
+// fewer is finished by a sorting network in 256-bit registers where the processor has them,
+// by insertion where it has not.
+
+template <class T>
+void insertion_sort(T *a, uint32_t n) {
+    for (uint32_t p = 1; p < n; ++p) {
+        const T v = a[p];
+        uint32_t q = p;
+        if (v < a[0]) {
+            for (; q > 0; --q) a[q] = a[q - 1];
+        } else {
+            for (; v < a[q - 1]; --q) a[q] = a[q - 1];  // a[0] <= v stops the scan
+        }
+        a[q] = v;
+    }
+}
+
+// Finishes ranges of up to kMost keys without vector registers.
+struct ScalarFinish {
+    static constexpr uint32_t kMost = 64;
+    template <class T>
+    static void sort(T *a, uint32_t n) {
+        insertion_sort(a, n);
+    }
+};
+
+#if FAST_SORT_AVX2
+
+#define FAST_AVX2 __attribute__((target("avx2")))
+
+// A bitonic sorting network over up to 256 keys. The keys are padded with the largest key to
+// a power of two of registers; each register is sorted on its own, then runs twice as long
+// are merged from pairs of sorted runs, each merge an exchange of every key of the first run
+// with its mirror image in the second and then exchanges at half the distance, a quarter,
+// ... 1. Every exchange leaves the lower key at the lower index, so the padding stays at the
+// end, and the range is read and written only below n.
+
+// An exchange between the lanes of one register: lane l meets lane l ^ flip and keeps the
+// higher key of the two when l & high, the lower otherwise.
+struct LaneExchange {
+    unsigned flip, high;
+};
+
+// Exchanges as operands of 32-bit lanes (a 64-bit lane is two of them): per exchange, the
+// lanes to fetch the partner from, then the mask of the lanes that keep the higher key.
+template <unsigned kLanes, std::size_t N>
+constexpr std::array<std::array<int32_t, 8>, 2 * N> lane_operands(const LaneExchange (&x)[N]) {
+    constexpr unsigned kWidth = 8 / kLanes;
+    std::array<std::array<int32_t, 8>, 2 * N> t{};
+    for (std::size_t k = 0; k < N; ++k) {
+        for (unsigned m = 0; m < 8; ++m) {
+            const unsigned lane = m / kWidth;
+            t[2 * k][m] = static_cast<int32_t>((lane ^ x[k].flip) * kWidth + m % kWidth);
+            t[2 * k + 1][m] = (lane & x[k].high) != 0 ? -1 : 0;
+        }
+    }
+    return t;
+}
+
+// Sorting one register: the merges into runs of 2, 4 (and 8) lanes. Cleaning: the exchanges
+// below the width of a register that end each longer merge. Reversing the lanes.
+constexpr LaneExchange kSort8[] = {{1, 1}, {3, 2}, {1, 1}, {7, 4}, {2, 2}, {1, 1}};
+constexpr LaneExchange kClean8[] = {{4, 4}, {2, 2}, {1, 1}};
+constexpr LaneExchange kReverse8[] = {{7, 0}};
+constexpr LaneExchange kSort4[] = {{1, 1}, {3, 2}, {1, 1}};
+constexpr LaneExchange kClean4[] = {{2, 2}, {1, 1}};
+constexpr LaneExchange kReverse4[] = {{3, 0}};
+
+FAST_AVX2 inline __m256i load(const void *p) {
+    return _mm256_loadu_si256(static_cast<const __m256i *>(p));
+}
+FAST_AVX2 inline void store(void *p, __m256i x) {
+    _mm256_storeu_si256(static_cast<__m256i *>(p), x);
+}
+
+template <class T>
+struct Lanes;
+
+template <>
+struct Lanes<int32_t> {
+    static constexpr unsigned kCount = 8;
+    alignas(32) static constexpr auto kSort = lane_operands<8>(kSort8);
+    alignas(32) static constexpr auto kClean = lane_operands<8>(kClean8);
+    alignas(32) static constexpr auto kReverse = lane_operands<8>(kReverse8);
+    FAST_AVX2 static __m256i greater(__m256i x, __m256i y) { return _mm256_cmpgt_epi32(x, y); }
+    FAST_AVX2 static __m256i lower(__m256i x, __m256i y) { return _mm256_min_epi32(x, y); }
+    FAST_AVX2 static __m256i higher(__m256i x, __m256i y) { return _mm256_max_epi32(x, y); }
+    FAST_AVX2 static __m256i largest() { return _mm256_set1_epi32(INT32_MAX); }
+    FAST_AVX2 static __m256i load_first(const int32_t *p, __m256i mask) {
+        return _mm256_maskload_epi32(reinterpret_cast<const int *>(p), mask);
+    }
+    FAST_AVX2 static void store_first(int32_t *p, __m256i mask, __m256i x) {
+        _mm256_maskstore_epi32(reinterpret_cast<int *>(p), mask, x);
+    }
+};
+
+template <>
+struct Lanes<int64_t> {
+    static constexpr unsigned kCount = 4;
+    alignas(32) static constexpr auto kSort = lane_operands<4>(kSort4);
+    alignas(32) static constexpr auto kClean = lane_operands<4>(kClean4);
+    alignas(32) static constexpr auto kReverse = lane_operands<4>(kReverse4);
+    FAST_AVX2 static __m256i greater(__m256i x, __m256i y) { return _mm256_cmpgt_epi64(x, y); }
+    FAST_AVX2 static __m256i lower(__m256i x, __m256i y) {
+        return _mm256_blendv_epi8(x, y, greater(x, y));
+    }
+    FAST_AVX2 static __m256i higher(__m256i x, __m256i y) {
+        return _mm256_blendv_epi8(y, x, greater(x, y));
+    }
+    FAST_AVX2 static __m256i largest() { return _mm256_set1_epi64x(INT64_MAX); }
+    FAST_AVX2 static __m256i load_first(const int64_t *p, __m256i mask) {
+        return _mm256_maskload_epi64(reinterpret_cast<const long long *>(p), mask);
+    }
+    FAST_AVX2 static void store_first(int64_t *p, __m256i mask, __m256i x) {
+        _mm256_maskstore_epi64(reinterpret_cast<long long *>(p), mask, x);
+    }
+};
+
+// Applies the exchanges of an operand table, in order, to the lanes of x.
+template <class T, std::size_t N>
+FAST_AVX2 inline __m256i exchange_lanes(__m256i x, const std::array<std::array<int32_t, 8>, N> &t) {
+    for (std::size_t k = 0; k < N; k += 2) {
+        const __m256i y = _mm256_permutevar8x32_epi32(x, load(t[k].data()));
+        // A lane takes its partner's key when that key is the one the lane keeps.
+        const __m256i take = _mm256_xor_si256(Lanes<T>::greater(x, y), load(t[k + 1].data()));
+        x = _mm256_blendv_epi8(x, y, take);
+    }
+    return x;
+}
+
+// Register u of the range a[0 .. n - 1] and what lies past it: the keys, the largest key
+// in the lanes past n, whose places are neither read nor written.
+template <class T>
+class Registers {
+  public:
+    FAST_AVX2 Registers(T *a, uint32_t n) : a_(a), full_(n / kCount), rest_(n % kCount) {
+        const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+        constexpr int kShift = kCount == 8 ? 0 : 1;  // 32-bit lanes per key: 1 or 2
+        tail_ = _mm256_cmpgt_epi32(_mm256_set1_epi32(static_cast<int32_t>(rest_)),
+                                   _mm256_srli_epi32(lane, kShift));
+    }
+    FAST_AVX2 __m256i get(uint32_t u) const {
+        if (u < full_) return load(a_ + u * kCount);
+        if (u > full_ || rest_ == 0) return Lanes<T>::largest();
+        return _mm256_blendv_epi8(Lanes<T>::largest(), Lanes<T>::load_first(a_ + u * kCount, tail_),
+                                  tail_);
+    }
+    FAST_AVX2 void put(uint32_t u, __m256i x) const {
+        if (u < full_)
+            store(a_ + u * kCount, x);
+        else if (u == full_ && rest_ != 0)
+            Lanes<T>::store_first(a_ + u * kCount, tail_, x);
+    }
+
+  private:
+    static constexpr unsigned kCount = Lanes<T>::kCount;
+    T *a_;
+    uint32_t full_, rest_;
+    __m256i tail_;
+};
+
+constexpr uint32_t kNetworkMost = 256;
+
+template <class T>
+FAST_AVX2 void network_sort(T *a, uint32_t n) {
+    using L = Lanes<T>;
+    constexpr unsigned kCount = L::kCount;
+    const Registers<T> range(a, n);
+    // Registers past the last one that holds a key hold only the largest key: an exchange with
+    // them changes nothing and is left out.
+    const uint32_t used = (n + kCount - 1) / kCount;
+    if (used == 1) return range.put(0, exchange_lanes<T>(range.get(0), L::kSort));
+    uint32_t count = 2;  // registers of the network, a power of two
+    while (count < used) count *= 2;
+    alignas(32) T keys[kNetworkMost];
+    for (uint32_t u = 0; u < used; ++u)
+        store(keys + u * kCount, exchange_lanes<T>(range.get(u), L::kSort));
+    const __m256i reverse = load(L::kReverse[0].data());
+    for (uint32_t run = 2; run <= count; run *= 2) {  // registers per merged run
+        for (uint32_t b = 0; b < used; b += run) {
+            for (uint32_t k = 0; k < run / 2; ++k) {
+                if (b + run - 1 - k >= used) continue;
+                T *x = keys + (b + k) * kCount, *y = keys + (b + run - 1 - k) * kCount;
+                const __m256i p = load(x), q = _mm256_permutevar8x32_epi32(load(y), reverse);
+                store(x, L::lower(p, q));
+                store(y, _mm256_permutevar8x32_epi32(L::higher(p, q), reverse));
+            }
+        }
+        for (uint32_t d = run / 4; d >= 1; d /= 2) {
+            for (uint32_t b = 0; b + d < used; b += 2 * d) {
+                for (uint32_t k = b; k < b + d && k + d < used; ++k) {
+                    T *x = keys + k * kCount, *y = keys + (k + d) * kCount;
+                    const __m256i p = load(x), q = load(y);
+                    store(x, L::lower(p, q));
+                    store(y, L::higher(p, q));
+                }
+            }
+        }
+        for (uint32_t u = 0; u < used; ++u) {
+            const __m256i x = exchange_lanes<T>(load(keys + u * kCount), L::kClean);
+            if (run < count)
+                store(keys + u * kCount, x);
+            else
+                range.put(u, x);
+        }
+    }
+}
+
+// Finishes ranges of up to kMost keys with the network, very short ones by insertion.
+struct VectorFinish {
+    static constexpr uint32_t kMost = kNetworkMost;
+    static constexpr uint32_t kInsertionMost = 4;
+    template <class T>
+    static void sort(T *a, uint32_t n) {
+        if (n <= kInsertionMost)
+            insertion_sort(a, n);
+        else
+            network_sort(a, n);
+    }
+};
+
+bool has_avx2() {
+    static const bool yes = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return yes;
+}
+
+#endif  // FAST_SORT_AVX2
+
+// The bits of a key as an unsigned number in the key's order: the sign bit turned round.
+template <class T>
+std::make_unsigned_t<T> order_bits(T x) {
+    using U = std::make_unsigned_t<T>;
+    return static_cast<U>(x) ^ (U{1} << (8 * sizeof(T) - 1));
+}
+
+// The 8 bits of the order bits from bit `shift` up: a key's bucket at that level.
+template <class T>
+unsigned digit(T x, int shift) {
+    return static_cast<unsigned>(order_bits(x) >> shift) & 0xFF;
+}
+
+// The first bit of the digit that tops at bit `top`.
+int digit_below(int top) {
+    return top > 7 ? top - 7 : 0;
+}
+
+// The highest bit in which the keys of a range differ, or -1 when they are all equal.
+template <class T>
+int highest_varying_bit(const T *a, uint32_t n) {
+    using U = std::make_unsigned_t<T>;
+    U any = 0, all = ~U{0};
+    for (uint32_t k = 0; k < n; ++k) any |= order_bits(a[k]), all &= order_bits(a[k]);
+    int top = 8 * sizeof(T) - 1;
+    while (top >= 0 && ((any ^ all) >> top & 1) == 0) --top;
+    return top;
+}
+
+// The range a[start .. n - 1] begins with a bucket of the digit at `shift` and is ordered by
+// that digit: the index past the bucket, found by doubling steps and then halving.
+template <class T>
+uint32_t bucket_end(const T *a, uint32_t start, uint32_t n, int shift) {
+    const unsigned d = digit(a[start], shift);
+    uint32_t in = start, out = n, step = 1;  // a[in] is in the bucket, out is past it
+    while (step < n - in) {
+        if (digit(a[in + step], shift) != d) {
+            out = in + step;
+            break;
+        }
+        in += step;
+        step *= 2;
+    }
+    while (out - in > 1) {
+        const uint32_t mid = in + (out - in) / 2;
+        (digit(a[mid], shift) == d ? in : out) = mid;
+    }
+    return out;
+}
+
+// Working storage of the radix sort, shared by its levels.
+struct Buckets {
+    uint32_t head[256];   // next free place of each bucket
+    uint32_t end[256];    // key counts, then the ends of the buckets
+    uint8_t unfull[256];  // the buckets that still have free places
+};
+
+// Sorts the n keys at a by the 8 bits below the highest bit in which they differ, then each
+// bucket the same way. The keys of a bucket agree in those bits and all above, so each level
+// works at least 8 bits below its caller and the recursion is at most sizeof(T) deep.
+template <class T, class Finish>
+void radix_sort(T *a, uint32_t n, int shift, Buckets &b) {
+    for (;;) {
+        std::memset(b.end, 0, sizeof b.end);
+        for (uint32_t k = 0; k < n; ++k) ++b.end[digit(a[k], shift)];
+        if (b.end[digit(a[0], shift)] < n) break;
+        const int top = highest_varying_bit(a, n);
+        if (top < 0) return;
+        shift = digit_below(top);
+    }
+    uint32_t sum = 0;
+    for (unsigned d = 0; d < 256; ++d) {
+        b.head[d] = sum;
+        sum += b.end[d];
+        b.end[d] = sum;
+    }
+    // Sweeps over the unfilled part of each unfull bucket exchange every key there with the
+    // next free place of its own bucket, which fills that place for good; the key received is
+    // looked at again in the next sweep. The four keys of a step are independent, so their
+    // loads overlap. Once all buckets but one are full, that one is too.
+    unsigned unfull = 0;
+    for (unsigned d = 0; d < 256; ++d) {
+        b.unfull[unfull] = static_cast<uint8_t>(d);
+        unfull += b.head[d] < b.end[d];
+    }
+    while (unfull > 1) {
+        unsigned left = 0;
+        for (unsigned i = 0; i < unfull; ++i) {
+            const unsigned d = b.unfull[i];
+            uint32_t p = b.head[d];
+            const uint32_t end = b.end[d];
+            // The free places of the bucket stay at or below p, and those of other buckets lie
+            // outside this one, so keys p .. p + 3 can be read before any exchange.
+            for (; end - p >= 4; p += 4) {
+                const T v0 = a[p], v1 = a[p + 1], v2 = a[p + 2], v3 = a[p + 3];
+                const uint32_t q0 = b.head[digit(v0, shift)]++;
+                a[p] = a[q0];
+                a[q0] = v0;
+                const uint32_t q1 = b.head[digit(v1, shift)]++;
+                a[p + 1] = a[q1];
+                a[q1] = v1;
+                const uint32_t q2 = b.head[digit(v2, shift)]++;
+                a[p + 2] = a[q2];
+                a[q2] = v2;
+                const uint32_t q3 = b.head[digit(v3, shift)]++;
+                a[p + 3] = a[q3];
+                a[q3] = v3;
+            }
+            for (; p < end; ++p) {
+                const T v = a[p];
+                const uint32_t q = b.head[digit(v, shift)]++;
+                a[p] = a[q];
+                a[q] = v;
+            }
+            b.unfull[left] = static_cast<uint8_t>(d);
+            left += b.head[d] < end;
+        }
+        unfull = left;
+    }
+    if (shift == 0) return;  // the keys of a bucket are equal
+    for (uint32_t start = 0; start < n;) {
+        const uint32_t end = bucket_end(a, start, n, shift);
+        if (end - start > Finish::kMost)
+            radix_sort<T, Finish>(a + start, end - start, digit_below(shift - 1), b);
+        else
+            Finish::sort(a + start, end - start);
+        start = end;
+    }
+}
+
+template <class T, class Finish>
+void sort_keys(T *a, uint32_t n) {
+    if (n <= Finish::kMost) return Finish::sort(a, n);
+    // Ordered and reversed arrays are found by one pass, stopped by the first step the other
+    // way.
+    uint32_t k = 1;
+    while (k < n && !(a[k] < a[k - 1])) ++k;
+    if (k == n) return;
+    for (k = 1; k < n && !(a[k - 1] < a[k]);) ++k;
+    if (k == n) return std::reverse(a, a + n);
+    Buckets b;
+    radix_sort<T, Finish>(a, n, static_cast<int>(8 * sizeof(T)) - 8, b);
+}
+
+template <class T>
+void sort_plain(int32_t count, T *a) {
+    if (count <= 1) return;
+#if FAST_SORT_AVX2
+    if (has_avx2()) return sort_keys<T, VectorFinish>(a, static_cast<uint32_t>(count));
+#endif
+    sort_keys<T, ScalarFinish>(a, static_cast<uint32_t>(count));
+}
+
 }  // namespace
 
 extern "C" {
 
 void ArraySort_Int(int32_t n, int32_t *key) {
-    quicksort<Ascending<int32_t>>(n, key);
+    sort_plain(n, key);
 }
 void ArraySort_Long(int32_t n, int64_t *key) {
-    quicksort<Ascending<int64_t>>(n, key);
+    sort_plain(n, key);
 }
 void ArraySort_Int2(int32_t n, int32_t *key, int32_t *b) {
     quicksort<Ascending<int32_t>>(n, key, b);
