@@ -255,13 +255,38 @@ void insertion_sort(T *a, uint32_t n) {
     }
 }
 
+// Orders x and y without a branch.
+template <class T>
+void order(T &x, T &y) {
+    const T low = y < x ? y : x;
+    y = y < x ? x : y;
+    x = low;
+}
+
+// Sorts up to four keys by a fixed series of exchanges, with no branch to mispredict.
+template <class T>
+void sort_four(T *a, uint32_t n) {
+    if (n < 2) return;
+    T w = a[0], x = a[1];
+    if (n == 2) {
+        order(w, x);
+    } else if (n == 3) {
+        T y = a[2];
+        order(w, x), order(x, y), order(w, x);
+        a[2] = y;
+    } else {
+        T y = a[2], z = a[3];
+        order(w, x), order(y, z), order(w, y), order(x, z), order(x, y);
+        a[2] = y, a[3] = z;
+    }
+    a[0] = w, a[1] = x;
+}
+
 // Finishes ranges of up to kMost keys without vector registers.
+template <class T>
 struct ScalarFinish {
     static constexpr uint32_t kMost = 64;
-    template <class T>
-    static void sort(T *a, uint32_t n) {
-        insertion_sort(a, n);
-    }
+    static void sort(T *a, uint32_t n) { insertion_sort(a, n); }
 };
 
 #if FAST_SORT_AVX2
@@ -368,8 +393,8 @@ FAST_AVX2 inline __m256i exchange_lanes(__m256i x, const std::array<std::array<i
     return x;
 }
 
-// Register u of the range a[0 .. n - 1] and what lies past it: the keys, the largest key
-// in the lanes past n, whose places are neither read nor written.
+// Register u of the range a[0 .. n - 1] and what lies past it: the keys, the largest key in
+// the lanes past n, whose places are neither read nor written.
 template <class T>
 class Registers {
   public:
@@ -399,27 +424,28 @@ class Registers {
     __m256i tail_;
 };
 
-constexpr uint32_t kNetworkMost = 256;
+// The network works on a copy in an aligned buffer of 2 KiB: in place, loads and stores that
+// cross cache lines would slow every step.
+constexpr std::size_t kNetworkBytes = 2048;
 
 template <class T>
 FAST_AVX2 void network_sort(T *a, uint32_t n) {
     using L = Lanes<T>;
     constexpr unsigned kCount = L::kCount;
     const Registers<T> range(a, n);
-    // Registers past the last one that holds a key hold only the largest key: an exchange with
-    // them changes nothing and is left out.
+    // Registers past the last one that holds a key would hold only the largest key: an
+    // exchange with one of them changes nothing and is left out.
     const uint32_t used = (n + kCount - 1) / kCount;
     if (used == 1) return range.put(0, exchange_lanes<T>(range.get(0), L::kSort));
     uint32_t count = 2;  // registers of the network, a power of two
     while (count < used) count *= 2;
-    alignas(32) T keys[kNetworkMost];
+    alignas(32) T keys[kNetworkBytes / sizeof(T)];
     for (uint32_t u = 0; u < used; ++u)
         store(keys + u * kCount, exchange_lanes<T>(range.get(u), L::kSort));
     const __m256i reverse = load(L::kReverse[0].data());
     for (uint32_t run = 2; run <= count; run *= 2) {  // registers per merged run
         for (uint32_t b = 0; b < used; b += run) {
-            for (uint32_t k = 0; k < run / 2; ++k) {
-                if (b + run - 1 - k >= used) continue;
+            for (uint32_t k = b + run > used ? b + run - used : 0; k < run / 2; ++k) {
                 T *x = keys + (b + k) * kCount, *y = keys + (b + run - 1 - k) * kCount;
                 const __m256i p = load(x), q = _mm256_permutevar8x32_epi32(load(y), reverse);
                 store(x, L::lower(p, q));
@@ -446,14 +472,14 @@ FAST_AVX2 void network_sort(T *a, uint32_t n) {
     }
 }
 
-// Finishes ranges of up to kMost keys with the network, very short ones by insertion.
+// Finishes ranges of up to kMost keys with the network, up to four by exchanges in scalar
+// registers.
+template <class T>
 struct VectorFinish {
-    static constexpr uint32_t kMost = kNetworkMost;
-    static constexpr uint32_t kInsertionMost = 4;
-    template <class T>
+    static constexpr uint32_t kMost = kNetworkBytes / sizeof(T);
     static void sort(T *a, uint32_t n) {
-        if (n <= kInsertionMost)
-            insertion_sort(a, n);
+        if (n <= 4)
+            sort_four(a, n);
         else
             network_sort(a, n);
     }
@@ -469,43 +495,47 @@ bool has_avx2() {
 
 #endif  // FAST_SORT_AVX2
 
-// The bits of a key as an unsigned number in the key's order: the sign bit turned round.
+// A key's bucket at one level of the radix sort: its distance from the range's least key,
+// shifted right by as many bits as the bucket count leaves. The distance of two keys is their
+// difference as unsigned numbers, which the sign does not upset.
 template <class T>
-std::make_unsigned_t<T> order_bits(T x) {
+class Digit {
+  public:
     using U = std::make_unsigned_t<T>;
-    return static_cast<U>(x) ^ (U{1} << (8 * sizeof(T) - 1));
-}
+    // The digit of a range of n keys from least to most (least < most) that is sorted within
+    // `levels` levels, this one included: as many bits as make buckets of about `keys` keys,
+    // from 3 to 8, and at least so many that each level after this one has 8 bits or fewer to
+    // sort by. The distances of a range sorted within L levels have at most 8 L bits.
+    Digit(T least, T most, uint32_t n, int levels, uint32_t keys) : least_(static_cast<U>(least)) {
+        int width = 1;  // bits of the greatest distance
+        while (width < static_cast<int>(8 * sizeof(T)) && (distance(most) >> width) != 0) ++width;
+        int bits = 3;
+        while (bits < 8 && (n >> bits) > keys) ++bits;
+        bits = std::max(bits, width - 8 * (levels - 1));
+        shift_ = std::max(width - bits, 0);
+        count_ = (*this)(most) + 1;
+    }
+    unsigned operator()(T x) const { return static_cast<unsigned>(distance(x) >> shift_); }
+    // The number of buckets: the greatest key's is the last.
+    unsigned count() const { return count_; }
+    // Whether a bucket holds just one key value.
+    bool exact() const { return shift_ == 0; }
 
-// The 8 bits of the order bits from bit `shift` up: a key's bucket at that level.
+  private:
+    U distance(T x) const { return static_cast<U>(static_cast<U>(x) - least_); }
+    U least_;
+    int shift_;
+    unsigned count_;
+};
+
+// The range a[start .. n - 1] begins with a bucket and is ordered by bucket: the index past
+// that bucket, found by doubling steps and then halving.
 template <class T>
-unsigned digit(T x, int shift) {
-    return static_cast<unsigned>(order_bits(x) >> shift) & 0xFF;
-}
-
-// The first bit of the digit that tops at bit `top`.
-int digit_below(int top) {
-    return top > 7 ? top - 7 : 0;
-}
-
-// The highest bit in which the keys of a range differ, or -1 when they are all equal.
-template <class T>
-int highest_varying_bit(const T *a, uint32_t n) {
-    using U = std::make_unsigned_t<T>;
-    U any = 0, all = ~U{0};
-    for (uint32_t k = 0; k < n; ++k) any |= order_bits(a[k]), all &= order_bits(a[k]);
-    int top = 8 * sizeof(T) - 1;
-    while (top >= 0 && ((any ^ all) >> top & 1) == 0) --top;
-    return top;
-}
-
-// The range a[start .. n - 1] begins with a bucket of the digit at `shift` and is ordered by
-// that digit: the index past the bucket, found by doubling steps and then halving.
-template <class T>
-uint32_t bucket_end(const T *a, uint32_t start, uint32_t n, int shift) {
-    const unsigned d = digit(a[start], shift);
+uint32_t bucket_end(const T *a, uint32_t start, uint32_t n, const Digit<T> &digit) {
+    const unsigned d = digit(a[start]);
     uint32_t in = start, out = n, step = 1;  // a[in] is in the bucket, out is past it
     while (step < n - in) {
-        if (digit(a[in + step], shift) != d) {
+        if (digit(a[in + step]) != d) {
             out = in + step;
             break;
         }
@@ -514,7 +544,7 @@ uint32_t bucket_end(const T *a, uint32_t start, uint32_t n, int shift) {
     }
     while (out - in > 1) {
         const uint32_t mid = in + (out - in) / 2;
-        (digit(a[mid], shift) == d ? in : out) = mid;
+        (digit(a[mid]) == d ? in : out) = mid;
     }
     return out;
 }
@@ -526,23 +556,28 @@ struct Buckets {
     uint8_t unfull[256];  // the buckets that still have free places
 };
 
-// Sorts the n keys at a by the 8 bits below the highest bit in which they differ, then each
-// bucket the same way. The keys of a bucket agree in those bits and all above, so each level
-// works at least 8 bits below its caller and the recursion is at most sizeof(T) deep.
+// Sorts the n keys at a, within `levels` levels of recursion, into up to 256 buckets of equal
+// spans of values, then each bucket the same way; a bucket of up to Finish::kMost keys is
+// finished at once. The recursion is at most sizeof(T) deep.
 template <class T, class Finish>
-void radix_sort(T *a, uint32_t n, int shift, Buckets &b) {
-    for (;;) {
-        std::memset(b.end, 0, sizeof b.end);
-        for (uint32_t k = 0; k < n; ++k) ++b.end[digit(a[k], shift)];
-        if (b.end[digit(a[0], shift)] < n) break;
-        const int top = highest_varying_bit(a, n);
-        if (top < 0) return;
-        shift = digit_below(top);
-    }
+void radix_sort(T *a, uint32_t n, int levels, Buckets &b) {
+    T least = a[0], most = a[0];
+    for (uint32_t k = 1; k < n; ++k) least = std::min(least, a[k]), most = std::max(most, a[k]);
+    if (least == most) return;
+    const Digit<T> digit(least, most, n, levels, Finish::kMost / 4);
+    const unsigned buckets = digit.count();
+    // Keys are counted alternately in two arrays, so that runs of one digit do not make each
+    // count wait for the one before.
+    std::memset(b.end, 0, buckets * sizeof b.end[0]);
+    std::memset(b.head, 0, buckets * sizeof b.head[0]);
+    uint32_t k = 0;
+    for (; k + 1 < n; k += 2) ++b.end[digit(a[k])], ++b.head[digit(a[k + 1])];
+    if (k < n) ++b.end[digit(a[k])];
     uint32_t sum = 0;
-    for (unsigned d = 0; d < 256; ++d) {
+    for (unsigned d = 0; d < buckets; ++d) {
+        const uint32_t size = b.end[d] + b.head[d];
         b.head[d] = sum;
-        sum += b.end[d];
+        sum += size;
         b.end[d] = sum;
     }
     // Sweeps over the unfilled part of each unfull bucket exchange every key there with the
@@ -550,7 +585,7 @@ void radix_sort(T *a, uint32_t n, int shift, Buckets &b) {
     // looked at again in the next sweep. The four keys of a step are independent, so their
     // loads overlap. Once all buckets but one are full, that one is too.
     unsigned unfull = 0;
-    for (unsigned d = 0; d < 256; ++d) {
+    for (unsigned d = 0; d < buckets; ++d) {
         b.unfull[unfull] = static_cast<uint8_t>(d);
         unfull += b.head[d] < b.end[d];
     }
@@ -564,22 +599,22 @@ void radix_sort(T *a, uint32_t n, int shift, Buckets &b) {
             // outside this one, so keys p .. p + 3 can be read before any exchange.
             for (; end - p >= 4; p += 4) {
                 const T v0 = a[p], v1 = a[p + 1], v2 = a[p + 2], v3 = a[p + 3];
-                const uint32_t q0 = b.head[digit(v0, shift)]++;
+                const uint32_t q0 = b.head[digit(v0)]++;
                 a[p] = a[q0];
                 a[q0] = v0;
-                const uint32_t q1 = b.head[digit(v1, shift)]++;
+                const uint32_t q1 = b.head[digit(v1)]++;
                 a[p + 1] = a[q1];
                 a[q1] = v1;
-                const uint32_t q2 = b.head[digit(v2, shift)]++;
+                const uint32_t q2 = b.head[digit(v2)]++;
                 a[p + 2] = a[q2];
                 a[q2] = v2;
-                const uint32_t q3 = b.head[digit(v3, shift)]++;
+                const uint32_t q3 = b.head[digit(v3)]++;
                 a[p + 3] = a[q3];
                 a[q3] = v3;
             }
             for (; p < end; ++p) {
                 const T v = a[p];
-                const uint32_t q = b.head[digit(v, shift)]++;
+                const uint32_t q = b.head[digit(v)]++;
                 a[p] = a[q];
                 a[q] = v;
             }
@@ -588,11 +623,11 @@ void radix_sort(T *a, uint32_t n, int shift, Buckets &b) {
         }
         unfull = left;
     }
-    if (shift == 0) return;  // the keys of a bucket are equal
+    if (digit.exact()) return;
     for (uint32_t start = 0; start < n;) {
-        const uint32_t end = bucket_end(a, start, n, shift);
+        const uint32_t end = bucket_end(a, start, n, digit);
         if (end - start > Finish::kMost)
-            radix_sort<T, Finish>(a + start, end - start, digit_below(shift - 1), b);
+            radix_sort<T, Finish>(a + start, end - start, levels - 1, b);
         else
             Finish::sort(a + start, end - start);
         start = end;
@@ -610,16 +645,16 @@ void sort_keys(T *a, uint32_t n) {
     for (k = 1; k < n && !(a[k - 1] < a[k]);) ++k;
     if (k == n) return std::reverse(a, a + n);
     Buckets b;
-    radix_sort<T, Finish>(a, n, static_cast<int>(8 * sizeof(T)) - 8, b);
+    radix_sort<T, Finish>(a, n, 2 * sizeof(T), b);
 }
 
 template <class T>
 void sort_plain(int32_t count, T *a) {
     if (count <= 1) return;
 #if FAST_SORT_AVX2
-    if (has_avx2()) return sort_keys<T, VectorFinish>(a, static_cast<uint32_t>(count));
+    if (has_avx2()) return sort_keys<T, VectorFinish<T>>(a, static_cast<uint32_t>(count));
 #endif
-    sort_keys<T, ScalarFinish>(a, static_cast<uint32_t>(count));
+    sort_keys<T, ScalarFinish<T>>(a, static_cast<uint32_t>(count));
 }
 
 }  // namespace
