@@ -129,46 +129,49 @@ FAST_AVX2 inline void store(void *p, __m256i x) {
     _mm256_storeu_si256(static_cast<__m256i *>(p), x);
 }
 
-template <class T>
-struct Lanes;
+// The operand tables of a register of 8 keys and of 4.
+template <unsigned kKeys>
+struct LaneTables;
 
 template <>
-struct Lanes<int32_t> {
-    static constexpr unsigned kKeys = 8;
+struct LaneTables<8> {
     alignas(32) static constexpr auto kSort = lane_operands<8>(kSort8);
     alignas(32) static constexpr auto kClean = lane_operands<8>(kClean8);
     alignas(32) static constexpr auto kReverse = lane_operands<8>(kReverse8);
-    FAST_AVX2 static __m256i greater(__m256i x, __m256i y) { return _mm256_cmpgt_epi32(x, y); }
-    FAST_AVX2 static __m256i lower(__m256i x, __m256i y) { return _mm256_min_epi32(x, y); }
-    FAST_AVX2 static __m256i higher(__m256i x, __m256i y) { return _mm256_max_epi32(x, y); }
-    FAST_AVX2 static __m256i largest() { return _mm256_set1_epi32(INT32_MAX); }
-    FAST_AVX2 static __m256i load_lanes(const int32_t *p, __m256i mask) {
-        return _mm256_maskload_epi32(reinterpret_cast<const int *>(p), mask);
-    }
-    FAST_AVX2 static void store_lanes(int32_t *p, __m256i mask, __m256i x) {
-        _mm256_maskstore_epi32(reinterpret_cast<int *>(p), mask, x);
-    }
 };
 
 template <>
-struct Lanes<int64_t> {
-    static constexpr unsigned kKeys = 4;
+struct LaneTables<4> {
     alignas(32) static constexpr auto kSort = lane_operands<4>(kSort4);
     alignas(32) static constexpr auto kClean = lane_operands<4>(kClean4);
     alignas(32) static constexpr auto kReverse = lane_operands<4>(kReverse4);
-    FAST_AVX2 static __m256i greater(__m256i x, __m256i y) { return _mm256_cmpgt_epi64(x, y); }
+};
+
+// A register of keys of type T: 8 of 32 bits or 4 of 64.
+template <class T>
+struct Lanes : LaneTables<32 / sizeof(T)> {
+    static constexpr unsigned kKeys = 32 / sizeof(T);
+    static constexpr bool kNarrow = kKeys == 8;
+    FAST_AVX2 static __m256i greater(__m256i x, __m256i y) {
+        if constexpr (kNarrow)
+            return _mm256_cmpgt_epi32(x, y);
+        else
+            return _mm256_cmpgt_epi64(x, y);
+    }
     FAST_AVX2 static __m256i lower(__m256i x, __m256i y) {
-        return _mm256_blendv_epi8(x, y, greater(x, y));
+        if constexpr (kNarrow)
+            return _mm256_min_epi32(x, y);
+        else
+            return _mm256_blendv_epi8(x, y, greater(x, y));
     }
     FAST_AVX2 static __m256i higher(__m256i x, __m256i y) {
-        return _mm256_blendv_epi8(y, x, greater(x, y));
+        if constexpr (kNarrow)
+            return _mm256_max_epi32(x, y);
+        else
+            return _mm256_blendv_epi8(y, x, greater(x, y));
     }
-    FAST_AVX2 static __m256i largest() { return _mm256_set1_epi64x(INT64_MAX); }
-    FAST_AVX2 static __m256i load_lanes(const int64_t *p, __m256i mask) {
-        return _mm256_maskload_epi64(reinterpret_cast<const long long *>(p), mask);
-    }
-    FAST_AVX2 static void store_lanes(int64_t *p, __m256i mask, __m256i x) {
-        _mm256_maskstore_epi64(reinterpret_cast<long long *>(p), mask, x);
+    FAST_AVX2 static __m256i largest() {
+        return _mm256_set1_epi64x(kNarrow ? INT64_C(0x7fffffff7fffffff) : INT64_MAX);
     }
 };
 
@@ -186,7 +189,7 @@ FAST_AVX2 inline __m256i exchange_lanes(__m256i x, const std::array<std::array<i
 
 // The keys of a[0 .. n - 1] by registers of kKeys. The last register may hold fewer keys; its
 // other lanes read as the largest key, and their places past the range are neither read nor
-// written.
+// written: the masked moves work on 32-bit lanes, both of a 64-bit key's lanes in or out.
 template <class T>
 class Registers {
   public:
@@ -198,14 +201,15 @@ class Registers {
     }
     FAST_AVX2 __m256i get(uint32_t u) const {
         if (u < full_) return load(a_ + u * kKeys);
-        return _mm256_blendv_epi8(Lanes<T>::largest(), Lanes<T>::load_lanes(a_ + u * kKeys, tail_),
-                                  tail_);
+        const __m256i x =
+            _mm256_maskload_epi32(reinterpret_cast<const int *>(a_ + u * kKeys), tail_);
+        return _mm256_blendv_epi8(Lanes<T>::largest(), x, tail_);
     }
     FAST_AVX2 void put(uint32_t u, __m256i x) const {
         if (u < full_)
             store(a_ + u * kKeys, x);
         else
-            Lanes<T>::store_lanes(a_ + u * kKeys, tail_, x);
+            _mm256_maskstore_epi32(reinterpret_cast<int *>(a_ + u * kKeys), tail_, x);
     }
 
   private:
