@@ -148,7 +148,7 @@ TEST(ArraySort, MatchesStepModel) {
     }
 }
 
-// A key of `bits` bits from a draw that covers the whole range; the least and the greatest.
+// A key of `bits` bits from a 64-bit draw, over the whole range; the least and the greatest.
 int64_t full(uint64_t r, int bits) {
     return static_cast<int64_t>(r) >> (64 - bits);
 }
