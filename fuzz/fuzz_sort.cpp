@@ -1,5 +1,6 @@
-// Arbitrary bytes decoded into a sort member and its input; the library must agree with the
-// step model, leave the keys ordered, keep the same multiset and keep each record together.
+// Arbitrary bytes decoded into a sort member and its input; the library must leave the keys
+// ordered, keep the same multiset and keep each record together, and a member with companion
+// arrays must agree with the step model. Without companions only the sorted array is fixed.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -73,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     bool kept = true;
     const arrays_model::Result got = arrays_model::product(m, input, &kept);
-    check(kept && got == arrays_model::model(m, input));
+    check(kept && (arrays_model::companions(m) == 0 || got == arrays_model::model(m, input)));
 
     // Independent of the model: order, multiset, and records kept together.
     const size_t n = m == Member::String ? strings.size() : input.keys.size();

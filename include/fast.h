@@ -236,27 +236,36 @@ int32_t **imatrix(int64_t rl, int64_t rh, int64_t cl, int64_t ch);
  * ====================================================================== */
 
 /*
- * One non-recursive quicksort for every member: a range of at most seven
- * elements is finished by straight insertion; a longer one is partitioned
- * around the median of key[lower], key[(lower + upper) / 2] (first
- * exchanged with key[lower + 1]) and key[upper], the larger part (the
- * upper one on equal sizes) waits on a stack inside the call and the
- * smaller is taken next. The exchanges and their order are fixed, so the
- * final order of equal keys is deterministic: always the same for the same
- * input, but neither their input order nor the order of their companions.
- *
  * n is the count of elements 0 .. n - 1; n <= 1 returns at once without
- * touching any array (which may then be NULL). Companion arrays (b, c:
- * n signed 32-bit values each) never take part in a comparison and are
- * rearranged by the same permutation as the keys, so the values at one
- * index stay together. Nothing is allocated, nothing is printed, and every
- * count up to INT32_MAX is sorted: the pending-range stack holds 32 ranges
- * and no int32 count can need more than 28.
+ * touching any array (which may then be NULL). Nothing is allocated or
+ * printed, nothing of the arrays past element n - 1 is touched, and every
+ * count up to INT32_MAX is sorted.
+ *
+ * ArraySort_Int and ArraySort_Long, the members without companions,
+ * promise the keys in non-decreasing order and nothing else: equal
+ * integers cannot be told apart, so the moves that sort them are left
+ * open and may differ between versions and processors, while the array
+ * they leave is the same, bit for bit. (They use an in-place radix sort
+ * and under 8 KiB of stack.)
+ *
+ * The members with companions share one non-recursive quicksort: a range
+ * of at most seven elements is finished by straight insertion; a longer
+ * one is partitioned around the median of key[lower], key[(lower + upper)
+ * / 2] (first exchanged with key[lower + 1]) and key[upper], the larger
+ * part (the upper one on equal sizes) waits on a stack inside the call and
+ * the smaller is taken next. The exchanges and their order are fixed, so
+ * the final order of equal keys, and with it the order of their
+ * companions, is deterministic: always the same for the same input, on
+ * every processor, but neither their input order nor that of their
+ * companions. Companion arrays (b, c: n signed 32-bit values each) never
+ * take part in a comparison and are rearranged by the same permutation as
+ * the keys, so the values at one index stay together. The pending-range
+ * stack holds 32 ranges and no int32 count can need more than 28.
  */
 
-/* Signed 32-bit keys, non-decreasing. */
+/* Signed 32-bit keys, non-decreasing: the sorted array only. */
 void ArraySort_Int(int32_t n, int32_t *key);
-/* Signed 64-bit keys, non-decreasing. */
+/* Signed 64-bit keys, non-decreasing: the sorted array only. */
 void ArraySort_Long(int32_t n, int64_t *key);
 /* Signed 32-bit keys with one companion, non-decreasing. */
 void ArraySort_Int2(int32_t n, int32_t *key, int32_t *b);

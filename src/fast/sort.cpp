@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "fast.h"
+#include "radix_sort.hpp"
 
 namespace {
 
@@ -230,10 +231,10 @@ void quicksort(int32_t n, Key *key, C *...companions) {
 extern "C" {
 
 void ArraySort_Int(int32_t n, int32_t *key) {
-    quicksort<Ascending<int32_t>>(n, key);
+    fast::radixSort(n, key);
 }
 void ArraySort_Long(int32_t n, int64_t *key) {
-    quicksort<Ascending<int64_t>>(n, key);
+    fast::radixSort(n, key);
 }
 void ArraySort_Int2(int32_t n, int32_t *key, int32_t *b) {
     quicksort<Ascending<int32_t>>(n, key, b);
