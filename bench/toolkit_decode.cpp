@@ -1,5 +1,5 @@
-// Decoder throughput on a generated FASTQ of about 1 GB, beside the floor of reading the file into one fresh buffer and one
-// memchr pass over it; and reverseCompliment on 150-base reads.
+// Decoder throughput on a generated FASTQ of about 1 GB, beside the floor of reading the file into
+// one fresh buffer and one memchr pass over it; and reverseCompliment on 150-base reads.
 //
 // The file is written to $TMPDIR (or /tmp) at start-up and removed at exit; FAST_BENCH_MB
 // changes its size in megabytes.
