@@ -100,12 +100,15 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * with a warning. A header or "+" line cut off by the end of the file ends
  * its entry there. Layout faults are reported and never make a call fail.
  *
- * Whole-file buffers of 4 MiB or more, the callers' buffers of
- * extractFastq() and decodeFastq() included, are advised for transparent
- * huge pages before their first write (madvise(MADV_HUGEPAGE) on the pages
- * they cover). The advice changes no byte and no result; it only lets the
- * system back the buffer with fewer, larger pages. No call leaves a thread
- * behind, and calls on different files are independent.
+ * Whole-file buffers of 4 MiB or more (the entry buffer and the record
+ * array of decodeFastq2(), the callers' buffers of extractFastq() and
+ * decodeFastq()) are faulted in by a helper thread of the call, ahead of
+ * the reading, so that what fresh memory costs the system overlaps the
+ * call's own work. A library built with FAST_HUGE_PAGES also advises them
+ * for transparent huge pages before their first write (madvise
+ * MADV_HUGEPAGE on the pages they cover). Neither changes a byte or a
+ * result. No call leaves a thread behind, and calls on different files are
+ * independent.
  * ====================================================================== */
 
 /* Decode a whole FASTQ/FASTA text (entries of both kinds may be mixed; each

@@ -97,6 +97,8 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
         return nullptr;
     }
     adviseHugePages(records.get(), static_cast<size_t>(slots) * sizeof(SeqEntry));
+    // The records are written in order by the pass below, behind the helper's faults.
+    Prefault prefault(records.get(), static_cast<size_t>(slots) * sizeof(SeqEntry));
 
     ZeroFinder zeros(base, end);
     const char *r = base;

@@ -25,6 +25,10 @@ namespace {
 constexpr std::size_t kRawCapacity = std::size_t{1} << 18;
 // Room beyond a size read from a gzip trailer, so that the read that finds the end has a place.
 constexpr int64_t kSpare = int64_t{1} << 16;
+#ifndef FAST_HUGE_PAGES
+#define FAST_HUGE_PAGES 0
+#endif
+
 // What a pipe is asked to hold; the system's limit for everyone is 1 MiB by default.
 constexpr int kPipeCapacity = 1 << 20;
 // The first block for a text read from a pipe.
@@ -373,7 +377,7 @@ bool Input::readAhead() noexcept {
 }
 
 void adviseHugePages(void *p, std::size_t n) noexcept {
-#ifdef MADV_HUGEPAGE
+#if defined(MADV_HUGEPAGE) && FAST_HUGE_PAGES
     // The advice covers whole 4 KiB pages, out to the block's ends: a large malloc() block is
     // a mapping of its own, and advice on a part of it would split the mapping, after which
     // realloc() can no longer move or grow it without copying.

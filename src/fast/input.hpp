@@ -79,10 +79,10 @@ class Input {
     char why_buf_[128] = {};
 };
 
-// Advises the pages of [p, p + n) for transparent huge pages before their first write: every
-// later pass over a whole-file buffer then misses the TLB far less, and the first touch costs
-// one fault per 2 MiB. Changes no byte and may be refused by the system; blocks under 4 MiB
-// are left alone.
+// In a build with FAST_HUGE_PAGES, advises the pages of [p, p + n) for transparent huge pages
+// before their first write: every later pass over a whole-file buffer then misses the TLB far
+// less, and the first touch costs one fault per 2 MiB. Changes no byte and may be refused by
+// the system; blocks under 4 MiB are left alone. Without FAST_HUGE_PAGES it does nothing.
 void adviseHugePages(void *p, std::size_t n) noexcept;
 
 // Faults the pages of [p, p + n) in on a helper thread, ahead of the calling thread's first
