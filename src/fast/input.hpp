@@ -38,9 +38,9 @@ class Input {
     // compressed size, or a few MiB for a pipe.
     int64_t sizeHint() const noexcept { return size_hint_; }
 
-    // Reads up to n bytes of text into buf: the count (short only at the end of the text or
-    // after a failure), 0 at the end, -1 on failure with why() saying what went wrong. The end
-    // and failures are final.
+    // Reads up to n bytes of text into buf: the count (which may be short, as a pipe gives what
+    // it holds), 0 at the end, -1 on failure with why() saying what went wrong. The end and
+    // failures are final.
     int64_t read(char *buf, std::size_t n) noexcept;
 
     // Why the last read failed: the system's text of the read error, or what is wrong with the
