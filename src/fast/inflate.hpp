@@ -42,6 +42,26 @@ class MemberInflater {
     std::unique_ptr<State> state_;
 };
 
+// One call of a back end whose stream takes its buffers as next_in/avail_in and
+// next_out/avail_out with lengths of 32 bits: the lengths are cut to fit (the output to 1 GiB)
+// and what the call used is reported as `consumed` and `produced`.
+template <class Stream, class Call>
+int inflateCall(Stream &s, const unsigned char *in, std::size_t in_len, std::size_t &consumed,
+                unsigned char *out, std::size_t out_len, std::size_t &produced, Call call) {
+    const auto in_avail =
+        static_cast<decltype(s.avail_in)>(in_len < UINT32_MAX ? in_len : std::size_t{UINT32_MAX});
+    const auto out_avail = static_cast<decltype(s.avail_out)>(
+        out_len < (std::size_t{1} << 30) ? out_len : std::size_t{1} << 30);
+    s.next_in = const_cast<unsigned char *>(in);
+    s.avail_in = in_avail;
+    s.next_out = out;
+    s.avail_out = out_avail;
+    const int rc = call(s);
+    consumed = in_avail - s.avail_in;
+    produced = out_avail - s.avail_out;
+    return rc;
+}
+
 }  // namespace fast
 
 #endif

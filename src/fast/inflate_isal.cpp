@@ -1,8 +1,6 @@
 // The ISA-L back end of MemberInflater.
 #include <isa-l/igzip_lib.h>
 
-#include <algorithm>
-#include <climits>
 #include <new>
 
 #include "inflate.hpp"
@@ -28,16 +26,8 @@ MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t
                                             std::size_t &consumed, unsigned char *out,
                                             std::size_t out_len, std::size_t &produced) noexcept {
     inflate_state &s = state_->s;
-    // The lengths are 32-bit fields.
-    const uint32_t in_avail = static_cast<uint32_t>(std::min<std::size_t>(in_len, UINT32_MAX));
-    const uint32_t out_avail = static_cast<uint32_t>(std::min<std::size_t>(out_len, 1u << 30));
-    s.next_in = const_cast<unsigned char *>(in);
-    s.avail_in = in_avail;
-    s.next_out = out;
-    s.avail_out = out_avail;
-    const int rc = isal_inflate(&s);
-    consumed = in_avail - s.avail_in;
-    produced = out_avail - s.avail_out;
+    const int rc = inflateCall(s, in, in_len, consumed, out, out_len, produced,
+                               [](inflate_state &st) { return isal_inflate(&st); });
     if (rc < 0) return Result::corrupt;
     // At the end of a member the read-ahead is handed back, so the next member starts at
     // in + consumed.

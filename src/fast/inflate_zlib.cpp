@@ -1,8 +1,6 @@
 // The zlib back end of MemberInflater, for systems without ISA-L.
 #include <zlib.h>
 
-#include <algorithm>
-#include <climits>
 #include <new>
 
 #include "inflate.hpp"
@@ -33,16 +31,8 @@ void MemberInflater::reset() noexcept {
 MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t in_len,
                                             std::size_t &consumed, unsigned char *out,
                                             std::size_t out_len, std::size_t &produced) noexcept {
-    z_stream &z = state_->z;
-    const uInt in_avail = static_cast<uInt>(std::min<std::size_t>(in_len, UINT_MAX));
-    const uInt out_avail = static_cast<uInt>(std::min<std::size_t>(out_len, 1u << 30));
-    z.next_in = const_cast<Bytef *>(in);
-    z.avail_in = in_avail;
-    z.next_out = out;
-    z.avail_out = out_avail;
-    const int rc = inflate(&z, Z_NO_FLUSH);
-    consumed = in_avail - z.avail_in;
-    produced = out_avail - z.avail_out;
+    const int rc = inflateCall(state_->z, in, in_len, consumed, out, out_len, produced,
+                               [](z_stream &z) { return inflate(&z, Z_NO_FLUSH); });
     if (rc == Z_STREAM_END) return Result::member_end;
     if (rc == Z_OK || rc == Z_BUF_ERROR) return Result::progress;
     return Result::corrupt;  // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR, Z_STREAM_ERROR
