@@ -176,13 +176,8 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
 
 void Input::fail(const char *why) noexcept {
     if (status_ < 0) return;
-    if (why != why_buf_ && why != kCorrupt && why != kTruncated && why != kTrailing &&
-        why != kStopped) {
-        // A strerror() text: kept, since the next call may overwrite it.
-        std::strncpy(why_buf_, why, sizeof why_buf_ - 1);
-        why = why_buf_;
-    }
-    why_ = why;
+    // Copied: a strerror() text may be overwritten by the next call.
+    std::strncpy(why_, why, sizeof why_ - 1);
     status_ = -1;
 }
 
@@ -416,7 +411,7 @@ Prefault::Prefault(void *p, std::size_t n) noexcept {
 #endif
 }
 
-void Prefault::stop() noexcept {
+Prefault::~Prefault() {
     stop_.store(true, std::memory_order_relaxed);
     if (thread_.joinable()) thread_.join();
 }

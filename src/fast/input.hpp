@@ -75,8 +75,7 @@ class Input {
     bool raw_eof_ = false;
     std::unique_ptr<Gzip> gzip_;
     std::unique_ptr<Ahead> ahead_;
-    const char *why_ = "";
-    char why_buf_[128] = {};
+    char why_[128] = {};
 };
 
 // In a build with FAST_HUGE_PAGES, advises the pages of [p, p + n) for transparent huge pages
@@ -88,14 +87,13 @@ void adviseHugePages(void *p, std::size_t n) noexcept;
 // Faults the pages of [p, p + n) in on a helper thread, ahead of the calling thread's first
 // writes, so that what fresh memory costs the system overlaps the caller's work. Changes no
 // byte; does nothing for blocks under 4 MiB or where the system cannot populate pages. The
-// thread ends at stop() or with the object.
+// thread ends with the object.
 class Prefault {
   public:
     Prefault(void *p, std::size_t n) noexcept;
-    ~Prefault() { stop(); }
+    ~Prefault();
     Prefault(const Prefault &) = delete;
     Prefault &operator=(const Prefault &) = delete;
-    void stop() noexcept;
 
   private:
     std::atomic<bool> stop_{false};

@@ -87,8 +87,10 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
     text.reset(static_cast<char *>(std::malloc(static_cast<size_t>(capacity))));
     if (!text) return LoadEnd::no_memory;
     adviseHugePages(text.get(), static_cast<size_t>(capacity));
-    Prefault prefault(text.get(), static_cast<size_t>(capacity));
     if (known > 0) {
+        // Faulted in ahead of the reader only where the size is known: a guess may be far too
+        // large, and what is never touched costs no memory.
+        Prefault prefault(text.get(), static_cast<size_t>(capacity));
         char *const base = text.get();
         if (!readAll(in, base, known,
                      [&](int64_t from, int64_t to) { on_piece(context, base, from, to); }))
@@ -99,8 +101,6 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
             // One byte stays free for the closing zero.
             int64_t room = capacity - 1 - size;
             if (room < kLeastRead) {
-                // The block may move: the helper must be done with the old place first.
-                prefault.stop();
                 if (!grow(text, capacity, size + 1 + kReadPiece)) return LoadEnd::no_memory;
                 room = capacity - 1 - size;
             }
