@@ -136,6 +136,7 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
             const int64_t recorded = int64_t{tail[0]} | int64_t{tail[1]} << 8 |
                                      int64_t{tail[2]} << 16 | int64_t{tail[3]} << 24;
             size_hint_ = recorded >= file_size_ ? recorded + 1 + kSpare : 4 * file_size_ + 1;
+            hint_recorded_ = recorded >= file_size_;
             // No deflate data expands more than 1032 times: a damaged trailer asks no more.
             size_hint_ = std::min(size_hint_, 1032 * file_size_ + kSpare);
         }
@@ -411,7 +412,7 @@ Prefault::Prefault(void *p, std::size_t n) noexcept {
 #endif
 }
 
-Prefault::~Prefault() {
+void Prefault::stop() noexcept {
     stop_.store(true, std::memory_order_relaxed);
     if (thread_.joinable()) thread_.join();
 }

@@ -37,6 +37,8 @@ class Input {
     // the last member records, when that is plausible for the whole file, else a few times the
     // compressed size, or a few MiB for a pipe.
     int64_t sizeHint() const noexcept { return size_hint_; }
+    // Whether sizeHint() is the size a gzip trailer records (exact for a single member).
+    bool sizeHintRecorded() const noexcept { return hint_recorded_; }
 
     // Reads up to n bytes of text into buf: the count (which may be short, as a pipe gives what
     // it holds), 0 at the end, -1 on failure with why() saying what went wrong. The end and
@@ -69,6 +71,7 @@ class Input {
     int wake_fd_ = -1;  // signalled to stop a read that waits, when reading ahead
     int64_t file_size_ = -1;
     int64_t size_hint_ = -1;
+    bool hint_recorded_ = false;
     // Bytes read from the source but not yet used: the sniffed magic, or compressed data.
     std::unique_ptr<unsigned char[]> raw_;
     std::size_t raw_cap_ = 0, raw_pos_ = 0, raw_end_ = 0;
@@ -87,13 +90,14 @@ void adviseHugePages(void *p, std::size_t n) noexcept;
 // Faults the pages of [p, p + n) in on a helper thread, ahead of the calling thread's first
 // writes, so that what fresh memory costs the system overlaps the caller's work. Changes no
 // byte; does nothing for blocks under 4 MiB or where the system cannot populate pages. The
-// thread ends with the object.
+// thread ends at stop() or with the object.
 class Prefault {
   public:
     Prefault(void *p, std::size_t n) noexcept;
-    ~Prefault();
+    ~Prefault() { stop(); }
     Prefault(const Prefault &) = delete;
     Prefault &operator=(const Prefault &) = delete;
+    void stop() noexcept;
 
   private:
     std::atomic<bool> stop_{false};

@@ -59,6 +59,9 @@ constexpr int64_t kHugePage = int64_t{1} << 21;
 // A growing block is grown before a read would get less than this; a block sized by a good
 // guess has this much to spare, so that the read that finds the end needs no growth.
 constexpr int64_t kLeastRead = int64_t{1} << 16;
+// Compressed FASTQ inflates to a few times its size; a trailer that records more than this is
+// not trusted ahead of the data.
+constexpr int64_t kTrustedRatio = 8;
 
 // Grows the block to at least `need` bytes, by a quarter at least; false when it cannot.
 bool grow(MallocPtr<char> &text, int64_t &capacity, int64_t need) noexcept {
@@ -87,10 +90,13 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
     text.reset(static_cast<char *>(std::malloc(static_cast<size_t>(capacity))));
     if (!text) return LoadEnd::no_memory;
     adviseHugePages(text.get(), static_cast<size_t>(capacity));
+    // Faulted in ahead of the reader only where the size is known or recorded: another guess
+    // may be far too large, and what is never touched costs no memory. A recorded size is
+    // trusted up to a ratio that real text reaches, so that a damaged trailer costs little.
+    int64_t ahead = known > 0 ? capacity : 0;
+    if (in.sizeHintRecorded()) ahead = std::min(capacity, kTrustedRatio * in.fileSize());
+    Prefault prefault(text.get(), static_cast<size_t>(ahead));
     if (known > 0) {
-        // Faulted in ahead of the reader only where the size is known: a guess may be far too
-        // large, and what is never touched costs no memory.
-        Prefault prefault(text.get(), static_cast<size_t>(capacity));
         char *const base = text.get();
         if (!readAll(in, base, known,
                      [&](int64_t from, int64_t to) { on_piece(context, base, from, to); }))
@@ -101,6 +107,8 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
             // One byte stays free for the closing zero.
             int64_t room = capacity - 1 - size;
             if (room < kLeastRead) {
+                // The block may move: the helper must be done with the old place first.
+                prefault.stop();
                 if (!grow(text, capacity, size + 1 + kReadPiece)) return LoadEnd::no_memory;
                 room = capacity - 1 - size;
             }
