@@ -59,6 +59,11 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
         std::printf("error decodeFastq: %s not found\n", path);
         return nullptr;
     }
+    if (!in.readable()) {
+        std::printf("error decodeFastq: %s is %s-compressed; this build reads %s text\n", path,
+                    in.format()->name, readableFormats());
+        return nullptr;
+    }
     MallocPtr<char> text;
     int64_t size = 0;
     int64_t marks = 0;

@@ -1,6 +1,6 @@
-// The input layer: one byte source for plain files, pipes and gzip streams, shared by the
-// decoders and the command. Its users ask for text and never branch on where it comes from,
-// except to learn whether its size is known in advance.
+// The input layer: one byte source for plain files, pipes and compressed streams, shared by the
+// decoders, the streaming reader and the command. Its users ask for text and never branch on
+// where it comes from, except to learn whether its size is known in advance.
 #ifndef FAST_INPUT_HPP
 #define FAST_INPUT_HPP
 
@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+
+#include "decompress.hpp"
 
 namespace fast {
 
@@ -19,23 +21,28 @@ class Input {
     Input(const Input &) = delete;
     Input &operator=(const Input &) = delete;
 
-    // Opens `path` ("-" is standard input when dash_is_stdin) and looks at its first two bytes:
-    // 0x1f 0x8b make it gzip. False, with errno set, when it cannot be opened, when it is a
-    // directory (EISDIR), or when the inflate state or buffers cannot be had (ENOMEM).
+    // Opens `path` ("-" is standard input when dash_is_stdin) and looks at its first bytes for
+    // the magic of a compressed format. False, with errno set, when it cannot be opened, when it
+    // is a directory (EISDIR), or when the decompressor cannot be had (ENOMEM). A format this
+    // build cannot read opens, and its first read fails with a reason that names the format.
     bool open(const char *path, bool dash_is_stdin = false) noexcept;
 
-    // Whether the text is inflated from gzip members.
-    bool compressed() const noexcept { return compressed_; }
+    // Whether the text is compressed, in a format this build reads or not.
+    bool compressed() const noexcept { return format_ != nullptr; }
+    // The compressed format, or nullptr for plain text.
+    const FormatInfo *format() const noexcept { return format_; }
+    // Whether the text can be read: plain, or in a format this build reads.
+    bool readable() const noexcept { return format_ == nullptr || format_->make != nullptr; }
     // Whether the source is a regular file (it can then be opened again with the same content).
     bool regular() const noexcept { return regular_; }
     // The byte count of a regular file: of the text when plain, of the compressed data when
     // compressed; -1 for anything else.
     int64_t fileSize() const noexcept { return file_size_; }
     // The text's size when it is known before reading: a plain regular file's size, else -1.
-    int64_t textSize() const noexcept { return compressed_ ? -1 : file_size_; }
-    // A first guess at the text's size when textSize() cannot tell: what the gzip trailer of
-    // the last member records, when that is plausible for the whole file, else a few times the
-    // compressed size, or a few MiB for a pipe.
+    int64_t textSize() const noexcept { return compressed() ? -1 : file_size_; }
+    // A first guess at the text's size when textSize() cannot tell: what a gzip trailer
+    // records, when that is plausible for the whole file, else a few times the compressed
+    // size, or a few MiB for a pipe.
     int64_t sizeHint() const noexcept { return size_hint_; }
     // Whether sizeHint() is the size a gzip trailer records (exact for a single member).
     bool sizeHintRecorded() const noexcept { return hint_recorded_; }
@@ -49,23 +56,48 @@ class Input {
     // compressed data (it names the compressed data).
     const char *why() const noexcept { return why_; }
 
-    // Moves reading (and inflating) to a helper thread that keeps a few MiB ahead of read().
-    // The thread ends with the Input, or at the end of the text. False when no thread could be
-    // started; reading then goes on in the calling thread.
-    bool readAhead() noexcept;
+    // How text is read ahead of read() and take(): into `slots` blocks of `slot` bytes, each
+    // with `headroom` bytes before it that its taker may write (to put text before it) and one
+    // byte after it. `helpers` threads fill them: none fills each block in the calling thread
+    // when it is taken; with more than one, BGZF blocks are inflated in parallel and delivered in
+    // order.
+    struct AheadOptions {
+        int helpers = 1;
+        std::size_t slot = std::size_t{1} << 20;
+        std::size_t slots = 4;
+        std::size_t headroom = 0;
+    };
+
+    // Sets up reading ahead; the helpers end with the Input, or at the end of the text. False
+    // when the blocks or a thread cannot be had; reading then goes on as before. Once only.
+    bool readAhead(const AheadOptions &options) noexcept;
+    bool readAhead() noexcept { return readAhead(AheadOptions{}); }
+
+    // The next block of text, after readAhead(): its size (at least 1), 0 at the end, or -1 on
+    // failure (why() says what went wrong). The block's text is data[0, size); the `headroom`
+    // bytes before it and the one byte after it are the taker's. It stays valid, as does every
+    // block taken after it, until it is given back. Not to be mixed with read().
+    struct Chunk {
+        char *data = nullptr;
+        std::size_t size = 0;
+    };
+    int64_t take(Chunk &chunk) noexcept;
+    // Gives the oldest block taken and not yet given back to the helpers.
+    void giveBack() noexcept;
 
   private:
-    struct Gzip;
     struct Ahead;
+    enum class Stage { stream, between, padding, done };
     int64_t readText(char *buf, std::size_t n) noexcept;
     int64_t readPlain(char *buf, std::size_t n) noexcept;
-    int64_t readGzip(char *buf, std::size_t n) noexcept;
+    int64_t readCompressed(char *buf, std::size_t n) noexcept;
     int64_t fill() noexcept;
-    void fail(const char *why) noexcept;
+    void fail(const char *why, const char *detail = nullptr) noexcept;
+    bool fillSlot(bool wait) noexcept;
+    int64_t readAheadCopy(char *buf, std::size_t n) noexcept;
 
     int fd_ = -1;
     bool own_fd_ = false;
-    bool compressed_ = false;
     bool regular_ = false;
     int status_ = 0;    // 0 while reading, 1 at the end, -1 after a failure
     int wake_fd_ = -1;  // signalled to stop a read that waits, when reading ahead
@@ -76,8 +108,13 @@ class Input {
     std::unique_ptr<unsigned char[]> raw_;
     std::size_t raw_cap_ = 0, raw_pos_ = 0, raw_end_ = 0;
     bool raw_eof_ = false;
-    std::unique_ptr<Gzip> gzip_;
+    const FormatInfo *format_ = nullptr;
+    std::unique_ptr<Decompressor> decompressor_;
+    Stage stage_ = Stage::stream;
     std::unique_ptr<Ahead> ahead_;
+    // read()'s place in the block it copies from, when reading ahead.
+    Chunk copying_;
+    std::size_t copied_ = 0;
     char why_[128] = {};
 };
 

@@ -1,0 +1,68 @@
+// The compressed formats of the input layer. Each format is one back end behind Decompressor,
+// described by one FormatInfo: its magic bytes, what may follow its last stream, and how to make
+// its decompressor (none when this build has no library for it). The input layer recognises a
+// format by its first bytes alone and drives every back end the same way.
+#ifndef FAST_DECOMPRESS_HPP
+#define FAST_DECOMPRESS_HPP
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace fast {
+
+// One compressed stream after another (gzip members, zstd frames, xz streams, bzip2 streams).
+class Decompressor {
+  public:
+    enum class Result {
+        progress,    // consumed input or produced output; call again
+        stream_end,  // the stream is complete and checked; input after it is never consumed
+        corrupt,     // the data is not a valid stream
+    };
+    virtual ~Decompressor() = default;
+
+    // Starts a new stream; the first byte of the next input is its first byte.
+    virtual void reset() noexcept = 0;
+
+    // Decompresses from in[0, in_len) into out[0, out_len), reporting what was used in
+    // `consumed` and `produced`. `last` says that no input follows in_len: a stream that is not
+    // complete then is truncated. A call that returns progress with nothing consumed or produced
+    // needs more input (or, with `last`, is truncated).
+    virtual Result step(const unsigned char *in, std::size_t in_len, std::size_t &consumed,
+                        unsigned char *out, std::size_t out_len, std::size_t &produced,
+                        bool last) noexcept = 0;
+};
+
+enum class Format { plain, gzip, zstd, xz, bzip2 };
+
+// How the first bytes of a text compare with a format's magic.
+enum class Magic { no, yes, prefix /* the bytes so far begin the magic; more are needed */ };
+
+struct FormatInfo {
+    Format format;
+    const char *name;  // "gzip", as in "gzip-compressed"
+    // The magic test over the first n bytes of a stream.
+    Magic (*magic)(const unsigned char *p, std::size_t n) noexcept;
+    // Whether zero bytes may follow the last stream, as gzip and xz writers may leave them.
+    bool zero_padding;
+    // A new decompressor (nullptr when it cannot be had), or nullptr for the whole format when
+    // this build reads it not.
+    std::unique_ptr<Decompressor> (*make)();
+};
+
+// The most bytes a magic test needs.
+constexpr std::size_t kMagicBytes = 6;
+
+// The compressed format whose magic the first n bytes hold, nullptr for plain text; `undecided`
+// is set when the bytes begin a magic and more of them would tell.
+const FormatInfo *formatOf(const unsigned char *p, std::size_t n, bool &undecided) noexcept;
+
+// The formats this build reads, for messages: "plain and gzip", "plain, gzip, zstd and xz".
+const char *readableFormats() noexcept;
+
+// The gzip back end, over whichever inflate library the build uses.
+std::unique_ptr<Decompressor> makeGzipDecompressor();
+
+}  // namespace fast
+
+#endif
