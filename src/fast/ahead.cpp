@@ -1,9 +1,14 @@
 // Reading ahead: helper threads fill a ring of blocks with text while the reader uses the ones
-// filled before. Blocks are claimed, filled and handed over in order; a block goes back to the
-// helpers only when its taker gives it back, so a taker may hold several.
+// filled before. Blocks are claimed in the text's order, one claim at a time; a claimer either
+// reads the block's text through (plain text, and compressed streams read in turn) or, where
+// the compressed data is a run of BGZF blocks, takes the blocks that fill it and inflates them
+// after letting the next claimer in, so that several blocks inflate at once. Blocks are handed
+// over in order, and go back to the helpers only when their taker gives them back, so a taker
+// may hold several.
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -12,6 +17,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include "gzip.hpp"
 #include "input.hpp"
 
 namespace fast {
@@ -19,12 +25,58 @@ namespace fast {
 namespace {
 
 constexpr std::size_t kLine = 64;
+// The most text a BGZF block holds.
+constexpr std::size_t kMaxBlockText = std::size_t{1} << 16;
 
 constexpr std::size_t roundUp(std::size_t n, std::size_t to) {
     return (n + to - 1) / to * to;
 }
 
+uint32_t le32(const unsigned char *p) noexcept {
+    return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
 }  // namespace
+
+// BGZF blocks taken for one block of text: their compressed bytes, one after another, and
+// where each one's text goes.
+struct Input::BgzfJob {
+    struct Block {
+        std::size_t in, len, out, text;
+    };
+    std::unique_ptr<unsigned char[]> raw;
+    std::size_t raw_cap = 0, raw_len = 0;
+    std::unique_ptr<Block[]> blocks;
+    std::size_t block_cap = 0, count = 0;
+    std::unique_ptr<Decompressor> inflater;
+
+    // Inflates the blocks into out[0, room): the text of the blocks that inflated whole, in
+    // order, with `failed` set when one did not (the text is then that of the blocks before it).
+    std::size_t inflate(char *out, std::size_t room, bool &failed) noexcept {
+        failed = false;
+        std::size_t text = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const Block &b = blocks[i];
+            inflater->reset();
+            std::size_t in = 0, at = b.out;
+            for (;;) {
+                std::size_t used = 0, made = 0;
+                const Decompressor::Result r = inflater->step(
+                    raw.get() + b.in + in, b.len - in, used,
+                    reinterpret_cast<unsigned char *>(out) + at, room - at, made, true);
+                in += used;
+                at += made;
+                if (r == Decompressor::Result::stream_end && at - b.out == b.text) break;
+                if (r != Decompressor::Result::progress || (used == 0 && made == 0)) {
+                    failed = true;
+                    return text;
+                }
+            }
+            text = b.out + b.text;
+        }
+        return text;
+    }
+};
 
 struct Input::Ahead {
     struct Slot {
@@ -39,20 +91,32 @@ struct Input::Ahead {
     // Counts over the whole text: blocks given back by the taker, claimed by a filler, taken.
     std::size_t released = 0, claimed = 0, taken = 0;
     // Set once a filler met the end of the text or a failure: the block `last` is the final
-    // one, and `status` (0 or -1) is what take() returns after it.
+    // one, and take() returns `status` (0, or -1 with `why`) after it. The earliest wins.
     bool finished = false;
     std::size_t last = 0;
     int64_t status = 0;
+    char why[sizeof Input::why_] = {};
     bool stop = false;
     int wake_fd = -1;
     std::mutex mutex;
     std::condition_variable changed;
-    // Held while a block is claimed and its text read, so that blocks follow the text's order.
+    // Held while a block is claimed and its text or compressed data read, so that blocks
+    // follow the text's order. Taken before `mutex` where both are held.
     std::mutex reading;
     std::unique_ptr<std::thread[]> threads;
     int started = 0;
 
     Slot &slot(std::size_t k) noexcept { return slots[k % options.slots]; }
+
+    // Records that block k is the final one, ending with `end_status`, unless an earlier block
+    // already is. Called with `mutex` held.
+    void finish(std::size_t k, int64_t end_status, const char *reason) noexcept {
+        if (finished && last <= k) return;
+        finished = true;
+        last = k;
+        status = end_status;
+        if (reason) std::snprintf(why, sizeof why, "%s", reason);
+    }
 };
 
 // Defined where Ahead is complete.
@@ -76,13 +140,18 @@ Input::~Input() {
     if (own_fd_) ::close(fd_);
 }
 
+const char *Input::why() const noexcept {
+    return ahead_ && ahead_->why[0] ? ahead_->why : why_;
+}
+
 bool Input::readAhead(const AheadOptions &options) noexcept {
     if (ahead_ || fd_ < 0) return ahead_ != nullptr;
     std::unique_ptr<Ahead> a(new (std::nothrow) Ahead);
     if (!a) return false;
     a->options = options;
-    if (a->options.slots < 2) a->options.slots = 2;
-    if (a->options.slot == 0) a->options.slot = 1;
+    a->options.slots = std::max<std::size_t>(a->options.slots, 2);
+    a->options.slot = std::max<std::size_t>(a->options.slot, 1);
+    a->options.helpers = std::max(a->options.helpers, 0);
     // Each block starts on a cache line: the system copies into aligned memory several times
     // faster on some processors.
     const std::size_t headroom = roundUp(a->options.headroom, kLine);
@@ -106,9 +175,8 @@ bool Input::readAhead(const AheadOptions &options) noexcept {
     for (int i = 0; i < s.options.helpers; ++i) {
         try {
             s.threads[i] = std::thread([this] {
-                Ahead &t = *ahead_;
-                std::lock_guard<std::mutex> reading(t.reading);
-                while (fillSlot(true)) {
+                BgzfJob job;
+                while (fillSlot(true, &job)) {
                 }
             });
             ++s.started;
@@ -122,11 +190,54 @@ bool Input::readAhead(const AheadOptions &options) noexcept {
     return true;
 }
 
-// Claims the next block and fills it with text, in the calling thread, which holds `reading`:
-// false when there is nothing more to claim (stopped, or the text has ended), or when no block
-// is free and `wait` is not set.
-bool Input::fillSlot(bool wait) noexcept {
+bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
+    job.raw_len = 0;
+    job.count = 0;
+    if (!format_ || format_->format != Format::gzip || stage_ != Stage::between || status_ != 0)
+        return false;
+    if (!job.inflater) job.inflater = format_->make();
+    if (!job.inflater) return false;
+    std::size_t text = 0;
+    for (;;) {
+        std::size_t pending = raw_end_ - raw_pos_;
+        // A BGZF header is 18 bytes; a block, at most 64 KiB.
+        if (pending < 18 && !raw_eof_ && fill() < 0) break;
+        pending = raw_end_ - raw_pos_;
+        const std::size_t size = bgzfBlockSize(raw_.get() + raw_pos_, pending);
+        if (size == 0) break;
+        while (raw_end_ - raw_pos_ < size && !raw_eof_)
+            if (fill() < 0) break;
+        if (raw_end_ - raw_pos_ < size) break;
+        const unsigned char *p = raw_.get() + raw_pos_;
+        const std::size_t block_text = le32(p + size - 4);
+        if (block_text > kMaxBlockText || text + block_text > room) break;
+        if (job.raw_len + size > job.raw_cap || job.count == job.block_cap) {
+            if (job.count > 0) break;
+            // Room for a slot's worth of blocks of any size.
+            job.raw_cap = room + 2 * kMaxBlockText;
+            job.block_cap = room / 16 + 2;
+            job.raw.reset(new (std::nothrow) unsigned char[job.raw_cap]);
+            job.blocks.reset(new (std::nothrow) BgzfJob::Block[job.block_cap]);
+            if (!job.raw || !job.blocks) {
+                job.raw_cap = job.block_cap = 0;
+                break;
+            }
+        }
+        std::memcpy(job.raw.get() + job.raw_len, p, size);
+        job.blocks[job.count++] = {job.raw_len, size, text, block_text};
+        job.raw_len += size;
+        text += block_text;
+        raw_pos_ += size;
+    }
+    return job.count > 0;
+}
+
+// Claims the next block and fills it, in the calling thread: false when there is nothing more
+// to claim (stopped, or the text has ended), or when no block is free and `wait` is not set.
+// A helper passes its `job`, and inflates BGZF blocks with it.
+bool Input::fillSlot(bool wait, BgzfJob *job) noexcept {
     Ahead &a = *ahead_;
+    std::unique_lock<std::mutex> reading(a.reading);
     std::size_t k;
     {
         std::unique_lock<std::mutex> lock(a.mutex);
@@ -138,20 +249,30 @@ bool Input::fillSlot(bool wait) noexcept {
         k = a.claimed++;
     }
     Ahead::Slot &slot = a.slot(k);
+    const std::size_t room = a.options.slot;
+    if (job && takeBlocks(*job, room)) {
+        // The next claimer reads on while these blocks inflate.
+        reading.unlock();
+        bool failed = false;
+        const std::size_t text = job->inflate(slot.data, room, failed);
+        {
+            std::lock_guard<std::mutex> lock(a.mutex);
+            slot.size = text;
+            slot.ready = true;
+            if (failed) a.finish(k, -1, "compressed data is corrupt");
+        }
+        a.changed.notify_all();
+        return !failed;
+    }
     std::size_t filled = 0;
     int64_t got = 1;
-    while (filled < a.options.slot &&
-           (got = readText(slot.data + filled, a.options.slot - filled)) > 0)
+    while (filled < room && (got = readText(slot.data + filled, room - filled)) > 0)
         filled += static_cast<std::size_t>(got);
     {
         std::lock_guard<std::mutex> lock(a.mutex);
         slot.size = filled;
         slot.ready = true;
-        if (got <= 0) {
-            a.finished = true;
-            a.last = k;
-            a.status = got;
-        }
+        if (got <= 0) a.finish(k, got, got < 0 ? why_ : nullptr);
     }
     a.changed.notify_all();
     return got > 0;
@@ -159,23 +280,33 @@ bool Input::fillSlot(bool wait) noexcept {
 
 int64_t Input::take(Chunk &chunk) noexcept {
     Ahead &a = *ahead_;
-    if (a.options.helpers == 0) {
-        std::lock_guard<std::mutex> reading(a.reading);
-        fillSlot(false);
+    for (;;) {
+        if (a.options.helpers == 0) fillSlot(false, nullptr);
+        std::unique_lock<std::mutex> lock(a.mutex);
+        a.changed.wait(lock, [&] {
+            return (a.taken < a.claimed && a.slot(a.taken).ready) ||
+                   (a.finished && a.taken > a.last) ||
+                   (a.options.helpers == 0 && a.taken == a.claimed);
+        });
+        if (a.taken >= a.claimed || (a.finished && a.taken > a.last))
+            return a.finished ? a.status : -1;
+        Ahead::Slot &slot = a.slot(a.taken);
+        ++a.taken;
+        if (slot.size > 0) {
+            chunk.data = slot.data;
+            chunk.size = slot.size;
+            return static_cast<int64_t>(slot.size);
+        }
+        // An empty block: the text ended where the one before it did, or BGZF blocks of no
+        // text filled it. It goes back at once if nothing taken before it is still held.
+        if (a.finished && a.taken > a.last) return a.status;
+        if (a.released + 1 == a.taken) {
+            slot.ready = false;
+            ++a.released;
+            lock.unlock();
+            a.changed.notify_all();
+        }
     }
-    std::unique_lock<std::mutex> lock(a.mutex);
-    a.changed.wait(lock, [&] {
-        return (a.taken < a.claimed && a.slot(a.taken).ready) || (a.finished && a.taken > a.last) ||
-               (a.options.helpers == 0 && a.taken == a.claimed);
-    });
-    if (a.taken >= a.claimed) return a.finished ? a.status : -1;
-    Ahead::Slot &slot = a.slot(a.taken);
-    // The final block may be empty: the text ended where the one before it did.
-    if (slot.size == 0) return a.status;
-    ++a.taken;
-    chunk.data = slot.data;
-    chunk.size = slot.size;
-    return static_cast<int64_t>(slot.size);
 }
 
 void Input::giveBack() noexcept {
@@ -185,6 +316,11 @@ void Input::giveBack() noexcept {
         if (a.released == a.taken) return;
         a.slot(a.released).ready = false;
         ++a.released;
+        // Empty blocks taken after it were held back only by it.
+        while (a.released < a.taken && a.slot(a.released).size == 0) {
+            a.slot(a.released).ready = false;
+            ++a.released;
+        }
     }
     a.changed.notify_all();
 }

@@ -1,7 +1,8 @@
 // The gzip back end: one member after another, over whichever inflate library the build uses.
+#include "gzip.hpp"
+
 #include <new>
 
-#include "decompress.hpp"
 #include "inflate.hpp"
 
 namespace fast {
@@ -11,26 +12,72 @@ namespace {
 class GzipDecompressor final : public Decompressor {
   public:
     bool ready() const noexcept { return inflater_.ready(); }
-    void reset() noexcept override { inflater_.reset(); }
+    void reset() noexcept override {
+        inflater_.reset();
+        header_ = BlockHeader{};
+        consumed_ = 0;
+    }
     Result step(const unsigned char *in, std::size_t in_len, std::size_t &consumed,
                 unsigned char *out, std::size_t out_len, std::size_t &produced,
                 bool /*last*/) noexcept override {
-        switch (inflater_.step(in, in_len, consumed, out, out_len, produced)) {
-            case MemberInflater::Result::member_end:
-                return Result::stream_end;
-            case MemberInflater::Result::corrupt:
-                return Result::corrupt;
-            case MemberInflater::Result::progress:
-                break;
-        }
-        return Result::progress;
+        const MemberInflater::Result r =
+            inflater_.step(in, in_len, consumed, out, out_len, produced);
+        for (std::size_t i = 0; i < consumed && !header_.done(); ++i) header_.feed(in[i]);
+        consumed_ += consumed;
+        if (r == MemberInflater::Result::corrupt) return Result::corrupt;
+        if (r == MemberInflater::Result::progress) return Result::progress;
+        // A member that names its size in a BC field must have that size, so that reading its
+        // blocks apart (in parallel) and reading it through give the same text.
+        if (header_.block_size > 0 && consumed_ != header_.block_size) return Result::corrupt;
+        return Result::stream_end;
     }
 
   private:
     MemberInflater inflater_;
+    BlockHeader header_;
+    std::size_t consumed_ = 0;
 };
 
 }  // namespace
+
+void BlockHeader::feed(unsigned char byte) noexcept {
+    const std::size_t k = at_++;
+    if (k < 12) {
+        if (k == 3 && (byte & 4) == 0) {
+            at_ = kDone;  // no extra field
+        } else if (k == 10) {
+            extra_ = byte;
+        } else if (k == 11) {
+            extra_ |= static_cast<std::size_t>(byte) << 8;
+            if (extra_ == 0) at_ = kDone;
+        }
+        return;
+    }
+    // Inside the extra field: subfields of two id bytes, a two-byte length and their data.
+    const std::size_t f = field_at_++;
+    if (f < 4) {
+        field_[f] = byte;
+        if (f == 3) field_len_ = field_[2] | static_cast<std::size_t>(field_[3]) << 8;
+    } else if (field_[0] == 'B' && field_[1] == 'C' && field_len_ == 2) {
+        bsize_ |= static_cast<std::size_t>(byte) << (8 * (f - 4));
+        if (f == 5) block_size = bsize_ + 1;
+    }
+    if (field_at_ >= 4 && field_at_ == 4 + field_len_) {
+        field_at_ = 0;
+        bsize_ = 0;
+    }
+    if (at_ == 12 + extra_) at_ = kDone;
+}
+
+std::size_t bgzfBlockSize(const unsigned char *p, std::size_t n) noexcept {
+    if (n < 18 || p[0] != 0x1f || p[1] != 0x8b || p[2] != 8 || (p[3] & 4) == 0) return 0;
+    const std::size_t extra = p[10] | static_cast<std::size_t>(p[11]) << 8;
+    if (n < 12 + extra) return 0;
+    BlockHeader h;
+    for (std::size_t i = 0; i < 12 + extra; ++i) h.feed(p[i]);
+    // The header, an empty deflate block and the trailer at the least.
+    return h.block_size >= 12 + extra + 2 + 8 ? h.block_size : 0;
+}
 
 std::unique_ptr<Decompressor> makeGzipDecompressor() {
     std::unique_ptr<GzipDecompressor> d(new (std::nothrow) GzipDecompressor);

@@ -54,7 +54,7 @@ class Input {
 
     // Why the last read failed: the system's text of the read error, or what is wrong with the
     // compressed data (it names the compressed data).
-    const char *why() const noexcept { return why_; }
+    const char *why() const noexcept;
 
     // How text is read ahead of read() and take(): into `slots` blocks of `slot` bytes, each
     // with `headroom` bytes before it that its taker may write (to put text before it) and one
@@ -87,13 +87,15 @@ class Input {
 
   private:
     struct Ahead;
+    struct BgzfJob;
     enum class Stage { stream, between, padding, done };
     int64_t readText(char *buf, std::size_t n) noexcept;
     int64_t readPlain(char *buf, std::size_t n) noexcept;
     int64_t readCompressed(char *buf, std::size_t n) noexcept;
     int64_t fill() noexcept;
     void fail(const char *why, const char *detail = nullptr) noexcept;
-    bool fillSlot(bool wait) noexcept;
+    bool fillSlot(bool wait, BgzfJob *job) noexcept;
+    bool takeBlocks(BgzfJob &job, std::size_t room) noexcept;
     int64_t readAheadCopy(char *buf, std::size_t n) noexcept;
 
     int fd_ = -1;
@@ -110,7 +112,8 @@ class Input {
     bool raw_eof_ = false;
     const FormatInfo *format_ = nullptr;
     std::unique_ptr<Decompressor> decompressor_;
-    Stage stage_ = Stage::stream;
+    // A compressed text starts between streams: the first is taken as the next.
+    Stage stage_ = Stage::between;
     std::unique_ptr<Ahead> ahead_;
     // read()'s place in the block it copies from, when reading ahead.
     Chunk copying_;

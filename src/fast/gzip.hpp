@@ -1,0 +1,35 @@
+// What the input layer needs to know of gzip beyond inflating it: the BC field with which BGZF
+// members state their own size, so that their blocks can be inflated apart.
+#ifndef FAST_GZIP_HPP
+#define FAST_GZIP_HPP
+
+#include <cstddef>
+#include <cstdint>
+
+#include "decompress.hpp"
+
+namespace fast {
+
+// Reads a member's header a byte at a time, as far as its extra field, for a BC subfield.
+class BlockHeader {
+  public:
+    void feed(unsigned char byte) noexcept;
+    bool done() const noexcept { return at_ == kDone; }
+    // The member's whole size as its BC subfield states it, or 0 when it has none.
+    std::size_t block_size = 0;
+
+  private:
+    static constexpr std::size_t kDone = SIZE_MAX;
+    std::size_t at_ = 0;  // bytes of the header seen
+    std::size_t extra_ = 0;
+    unsigned char field_[4] = {};
+    std::size_t field_at_ = 0, field_len_ = 0, bsize_ = 0;
+};
+
+// The size of the BGZF block whose first n bytes are at p (a gzip member whose extra field
+// holds a BC subfield), or 0 when they are not the start of one or do not show its header.
+std::size_t bgzfBlockSize(const unsigned char *p, std::size_t n) noexcept;
+
+}  // namespace fast
+
+#endif
