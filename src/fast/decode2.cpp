@@ -25,30 +25,6 @@ int64_t countHeaderStarts(const char *text, int64_t from, int64_t to) noexcept {
     return n;
 }
 
-// The quality part from the line start r, over as many lines as it takes: a line that starts
-// with "@" ends it only once `length` values are in, so "@" (31) as a first quality letter is
-// still quality. Returns the number of values written at w.
-int64_t readQuals(const char *&r, char *w, ZeroFinder &zeros, int64_t length, bool numeric) {
-    NumericQuals num(w);
-    int64_t phred = 0;
-    for (;;) {
-        const char *zero = zeros.next(r);
-        if (r == zero) break;
-        if (*r == '@' && (numeric ? num.count() : phred) >= length) break;
-        const char *lf = findByte(r, '\n', zero);
-        const char *stop = lf ? lf : zero;
-        if (numeric) {
-            for (const char *p = r; p < stop; ++p) num.feed(*p);
-            num.close();
-        } else {
-            phredCopy(w + phred, r, static_cast<size_t>(stop - r));
-            phred += stop - r;
-        }
-        r = lf ? lf + 1 : zero;
-    }
-    return numeric ? num.count() : phred;
-}
-
 int clampInt(int64_t v) {
     return v > INT_MAX ? INT_MAX : static_cast<int>(v);
 }
@@ -114,31 +90,18 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
     while (segments < slots) {
         r = findHeader(base, r, end);
         if (r == end) break;
-        const bool fasta = *r++ == '>';
-        const Header header = copyHeader(r, w, end, false);
-        char *bases = w;
-        const int64_t length = readBases(r, w, zeros);
-        char *quals = w;
-        int64_t values = length;
-        if (!fasta) {
-            values = 0;
-            if (*r == '+') {
-                r = skipLine(r, end);
-                values = readQuals(r, w, zeros, length, numericWindow(r, zeros.next(r)));
-                w += values;
-            }
-        }
-        if (values != length || length > INT32_MAX) {
+        const Entry entry = readEntry(r, w, end, zeros);
+        if (!entry.kept()) {
             std::printf("Warning: %-20.20s (%ld) has %d bases and %d quals, skipping entry\n",
-                        header.name, static_cast<long>(header.name_len), clampInt(length),
-                        clampInt(values));
-            w = header.name;
+                        entry.header.name, static_cast<long>(entry.header.name_len),
+                        clampInt(entry.length), clampInt(entry.values));
+            w = entry.header.name;
             continue;
         }
         SeqEntry &e = records.get()[segments++];
-        fillRecord(e, header, bases, length, quals, fasta);
+        fillRecord(e, entry.header, entry.bases, entry.length, entry.quals, entry.fasta);
         // Counted while the values are still in the cache.
-        total += length;
+        total += entry.length;
         qbases += countQthresh(&e, threshold);
     }
 

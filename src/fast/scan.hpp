@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <climits>
+
 #include "fast.h"
 
 namespace fast {
@@ -174,6 +176,65 @@ class NumericQuals {
     bool open_ = false;
     int64_t count_ = 0;
 };
+
+// The quality part from the line start r, over as many lines as it takes: a line that starts
+// with "@" ends it only once `length` values are in, so "@" (31) as a first quality letter is
+// still quality. Returns the number of values written at w.
+inline int64_t readQuals(const char *&r, char *w, ZeroFinder &zeros, int64_t length,
+                         bool numeric) noexcept {
+    NumericQuals num(w);
+    int64_t phred = 0;
+    for (;;) {
+        const char *zero = zeros.next(r);
+        if (r == zero) break;
+        if (*r == '@' && (numeric ? num.count() : phred) >= length) break;
+        const char *lf = findByte(r, '\n', zero);
+        const char *stop = lf ? lf : zero;
+        if (numeric) {
+            for (const char *p = r; p < stop; ++p) num.feed(*p);
+            num.close();
+        } else {
+            phredCopy(w + phred, r, static_cast<size_t>(stop - r));
+            phred += stop - r;
+        }
+        r = lf ? lf + 1 : zero;
+    }
+    return numeric ? num.count() : phred;
+}
+
+// One entry of decodeFastq2's reading, as it was written out.
+struct Entry {
+    Header header;
+    char *bases;
+    int64_t length;
+    char *quals;
+    int64_t values;
+    bool fasta;
+    // An entry is kept when it has as many quality values as bases (FASTA entries always).
+    bool kept() const noexcept { return values == length && length <= INT32_MAX; }
+};
+
+// Reads the entry whose "@" or ">" is at r (a line start) and writes its name, comment, bases
+// and quality values at w. r is left on the byte that ended the entry, or at end; w after what
+// was written, which is never more than what was read.
+inline Entry readEntry(const char *&r, char *&w, const char *end, ZeroFinder &zeros) noexcept {
+    Entry e;
+    e.fasta = *r++ == '>';
+    e.header = copyHeader(r, w, end, false);
+    e.bases = w;
+    e.length = readBases(r, w, zeros);
+    e.quals = w;
+    e.values = e.length;
+    if (!e.fasta) {
+        e.values = 0;
+        if (*r == '+') {
+            r = skipLine(r, end);
+            e.values = readQuals(r, w, zeros, e.length, numericWindow(r, zeros.next(r)));
+            w += e.values;
+        }
+    }
+    return e;
+}
 
 }  // namespace fast
 
