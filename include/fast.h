@@ -208,6 +208,95 @@ SeqEntry *decodeFastq(const char *path, int32_t *count, int64_t *base_total, cha
                       uint64_t clear_len, SeqEntry *records);
 
 /* ======================================================================
+ * Streaming reader
+ *
+ * Reads a FASTQ/FASTA text of any size in batches of entries, in memory
+ * bounded by the batch size rather than the text's size. Put end to end,
+ * the batches of a text hold exactly the entries decodeFastq2() returns
+ * for it, field for field (name, comment, aux 0, aux_text NULL, length,
+ * bases, quals, is_fasta), whatever the batch size and thread count; an
+ * entry that decodeFastq2() drops with its warning is dropped silently
+ * and counted (fastqStreamSkipped). A batch boundary is never the end of
+ * the text: what looks at the end of the text looks at its real end.
+ * The stream prints nothing, ever.
+ *
+ * Reads what decodeFastq2() reads: plain text, every compressed format it
+ * reads, pipes, FIFOs, /dev/stdin, process substitutions, and "-" for
+ * standard input.
+ *
+ * Threads: reading and decompressing run ahead of the caller on helper
+ * threads, into a few blocks that are reused. BGZF data (gzip members that
+ * state their size in a BC field, as bgzip writes) is inflated on several
+ * helpers at once and delivered in order; any other compressed text is
+ * decompressed by one helper at a time, beside the caller's parsing. Every
+ * helper ends with closeFastqStream(), also one waiting on a pipe. A
+ * stream is used by one thread at a time; separate streams share nothing.
+ *
+ * Memory: a few blocks of 1 MiB read ahead (one more for each BGZF
+ * helper) and the current batch: under 64 MiB at the default batch size,
+ * plus the longest entry, whatever the text's size.
+ * ====================================================================== */
+
+/* An open stream; opaque. */
+typedef struct FastqStream FastqStream;
+
+/* The most text of one batch when openFastqStream() is given 0. */
+#define FAST_STREAM_BATCH_BYTES (4 << 20)
+
+/* Opens `path` for reading in batches of at most batch_bytes bytes of text
+ * (0: FAST_STREAM_BATCH_BYTES), with at most `threads` threads in all, the
+ * caller's included: 1 reads in the calling thread, 0 as many as are useful
+ * here (one helper, or one a core for BGZF, up to 8). Returns the stream, to
+ * be closed with closeFastqStream(), or NULL with errno set: EINVAL for a
+ * negative argument or a NULL path, what open(2) gives for a path that
+ * cannot be opened (ENOENT, EACCES, ...), EISDIR for a directory, ENOMEM.
+ * A compressed text that this build cannot read opens, and its first batch
+ * fails with a reason that names the format. */
+FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads);
+
+/* Reads the next batch: stores a pointer to its entries in *entries and
+ * returns their number, at least 1. Returns 0 at the end of the text and
+ * -1 on a failure (fastqStreamError() says what), both final; *entries is
+ * then not written. A batch holds whole entries only, as many as fit in
+ * batch_bytes of text; an entry longer than that comes alone, and the
+ * buffers grow for it. The entries, and the text they point to, belong to
+ * the stream and stay valid until the next call on it or closeFastqStream();
+ * the caller may change them in place (fastaUC) or copy them
+ * (duplicateRead). A read error, and compressed data that is corrupt or cut
+ * short, return -1 after the entries that came before the fault: a damaged
+ * text never ends with 0. */
+int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries);
+
+/* Reads two streams in step, the two files of paired-end reads: returns
+ * n >= 1 and stores n entries of each, entry i of the first paired with
+ * entry i of the second. Names pair when their text up to the first blank
+ * or tab is equal once a final "/1" or "/2" is dropped from each (so
+ * "r7/1 BC:Z:AC" pairs with "r7/2\tRG:Z:1"). Returns 0 when both texts
+ * end together, and -1, after delivering the pairs before the fault, when
+ * one ends first, when paired names differ, or when either stream fails;
+ * fastqStreamError(first) then says which file ended first, or names the
+ * entry's number (from 1) and both names, or the fault of either stream.
+ * Batches follow the first stream's batch size; the two streams are not to
+ * be read alone in between. */
+int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **first_entries,
+                           SeqEntry **second_entries);
+
+/* What ended the stream with -1, in the words decodeFastq2() prints
+ * ("compressed data is corrupt", "compressed data is truncated", the
+ * system's text of a read error, ...); NULL before any failure. Valid until
+ * the stream is closed. */
+const char *fastqStreamError(const FastqStream *stream);
+
+/* The number of entries dropped so far because their number of quality
+ * values differs from their number of bases (decodeFastq2() prints a
+ * warning for each). */
+int64_t fastqStreamSkipped(const FastqStream *stream);
+
+/* Ends the stream's helpers, also one blocked on a pipe, and releases all
+ * it holds, its last batch included. NULL does nothing. */
+void closeFastqStream(FastqStream *stream);
+
+/* ======================================================================
  * Matrices with arbitrary index bounds
  * ====================================================================== */
 

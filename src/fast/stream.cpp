@@ -1,0 +1,399 @@
+// The streaming reader. A window of text moves over the blocks that the input layer reads ahead;
+// each entry is read from it exactly as decodeFastq2 reads it, but into an output buffer of
+// the batch's own, so the window's text stays as it was. An entry that reaches the window's end
+// (the zero byte put there) may go on: unless the window ends where the text does, it is read
+// again once the next block is behind it, moved into that block's headroom (or, when it is
+// long, into a buffer of its own together with enough blocks after it).
+#include "stream.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "input.hpp"
+#include "scan.hpp"
+#include "textio.hpp"
+
+namespace {
+
+constexpr std::size_t kLeastBlock = std::size_t{64} << 10;
+constexpr std::size_t kMostBlock = std::size_t{1} << 20;
+// Helpers when the caller leaves it to the stream: one for each core, for BGZF, up to this.
+constexpr unsigned kMostAutoHelpers = 8;
+// Helpers at the most, whatever the caller asks.
+constexpr int32_t kMostHelpers = 63;
+constexpr int32_t kMostEntries = INT32_MAX;
+
+uintptr_t address(const void *p) noexcept {
+    return reinterpret_cast<uintptr_t>(p);
+}
+
+template <class T>
+T *moved(T *p, uintptr_t from, uintptr_t to) noexcept {
+    return p ? reinterpret_cast<T *>(address(p) - from + to) : nullptr;
+}
+
+// The part of a name that pairs: up to the first blank or tab, without a final "/1" or "/2".
+std::size_t pairedLength(const char *name) noexcept {
+    const std::size_t n = std::strcspn(name, " \t");
+    return n >= 2 && name[n - 2] == '/' && (name[n - 1] == '1' || name[n - 1] == '2') ? n - 2 : n;
+}
+
+bool namesPair(const char *a, const char *b) noexcept {
+    const std::size_t n = pairedLength(a);
+    return n == pairedLength(b) && std::memcmp(a, b, n) == 0;
+}
+
+}  // namespace
+
+struct FastqStream {
+    explicit FastqStream(int64_t batch) noexcept : batch_bytes(batch) {}
+
+    fast::Input in;
+    int64_t batch_bytes;
+    std::size_t headroom = 0;
+
+    // The window: text [base, end), read up to r. *end is a zero byte; base[-1] is a line feed
+    // when base starts a line. `final` once end is the end of the text.
+    char empty[2] = {'\n', 0};
+    char *base = empty + 1;
+    char *end = empty + 1;
+    const char *r = empty + 1;
+    bool final = false;
+    bool in_block = false;  // the window is a block taken from the input, not `stitch`
+    fast::ZeroFinder zeros{empty + 1, empty + 1};
+    fast::MallocPtr<char> stitch;
+    std::size_t stitch_cap = 0;
+
+    // The batch: its entries, and the text they point to.
+    fast::MallocPtr<SeqEntry> entries;
+    std::size_t entries_cap = 0;
+    fast::MallocPtr<char> arena;
+    std::size_t arena_cap = 0;
+
+    int state = 0;         // 0 while reading, 1 at the end, -1 after a failure
+    bool failing = false;  // a failure, reported after the batch read before it
+    char error[256] = {};
+    int64_t skipped = 0;
+    int64_t delivered = 0;
+
+    [[gnu::format(printf, 2, 3)]] void fail(const char *format, ...) noexcept {
+        if (failing || state < 0) return;
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(error, sizeof error, format, args);
+        va_end(args);
+        failing = true;
+    }
+
+    // Ends the stream with its failure, when one is waiting.
+    bool failed() noexcept {
+        if (failing) state = -1;
+        return state < 0;
+    }
+
+    void setWindow(char *from, char *to) noexcept {
+        base = from;
+        end = to;
+        *end = 0;
+        r = from;
+        zeros = fast::ZeroFinder(from, to);
+    }
+
+    // Gives back the block that the window was in, once its text is no longer needed.
+    void leaveBlock() noexcept {
+        if (in_block) in.giveBack();
+        in_block = false;
+    }
+
+    bool reserveStitch(std::size_t need, const char *&keep) noexcept {
+        if (stitch_cap >= need) return true;
+        const std::size_t cap = std::max(need, stitch_cap + stitch_cap / 2);
+        const uintptr_t old = address(stitch.get());
+        const bool inside =
+            !in_block && keep && address(keep) >= old && address(keep) < old + stitch_cap;
+        char *p = static_cast<char *>(std::realloc(stitch.get(), cap));
+        if (!p) return false;
+        stitch.release();
+        stitch.reset(p);
+        stitch_cap = cap;
+        if (inside) keep = moved(keep, old, address(p));
+        return true;
+    }
+
+    // Moves the window on to the next block of text, keeping [from, end) in front of it (an
+    // entry that may go on), or nothing when from is null. False on a failure. At the end of
+    // the text the window keeps what it kept, alone, and becomes final.
+    bool advance(const char *from) noexcept {
+        const std::size_t carry = from ? static_cast<std::size_t>(end - from) : 0;
+        // Kept text starts an entry, so a line; otherwise the last byte read tells.
+        const char lead = from ? '\n' : end[-1];
+        fast::Input::Chunk block;
+        int64_t got = in.take(block);
+        if (got <= 0) {
+            if (got < 0) {
+                fail("%s", in.why());
+                return false;
+            }
+            final = true;
+            r = from ? from : end;
+            return true;
+        }
+        if (carry < headroom) {
+            char *to = block.data - carry;
+            std::memcpy(to, from, carry);
+            to[-1] = lead;
+            leaveBlock();
+            in_block = true;
+            setWindow(to, block.data + block.size);
+            return true;
+        }
+        // A long entry: it goes into `stitch` with at least as much text after it as it holds,
+        // so that an entry of any length is read again only a few times.
+        std::size_t length = 1 + carry;
+        if (!reserveStitch(length + block.size + 1, from)) {
+            in.giveBack();
+            fail("out of memory");
+            return false;
+        }
+        std::memmove(stitch.get() + 1, from, carry);
+        stitch.get()[0] = lead;
+        leaveBlock();
+        for (;;) {
+            std::memcpy(stitch.get() + length, block.data, block.size);
+            length += block.size;
+            in.giveBack();
+            if (length - 1 - carry >= carry) break;
+            got = in.take(block);
+            if (got < 0) {
+                fail("%s", in.why());
+                return false;
+            }
+            if (got == 0) {
+                final = true;
+                break;
+            }
+            const char *none = nullptr;
+            if (!reserveStitch(length + block.size + 1, none)) {
+                in.giveBack();
+                fail("out of memory");
+                return false;
+            }
+        }
+        setWindow(stitch.get() + 1, stitch.get() + length);
+        return true;
+    }
+
+    // Makes room for `need` more bytes of output after w, moving the batch's entries along with
+    // the buffer.
+    bool reserveArena(char *&w, int32_t count, std::size_t need) noexcept {
+        const std::size_t used = static_cast<std::size_t>(w - arena.get());
+        if (arena_cap - used >= need) return true;
+        const std::size_t cap = std::max(arena_cap * 2, used + need);
+        const uintptr_t old = address(arena.get());
+        char *p = static_cast<char *>(std::realloc(arena.get(), cap));
+        if (!p) return false;
+        arena.release();
+        arena.reset(p);
+        arena_cap = cap;
+        for (int32_t i = 0; i < count; ++i) {
+            SeqEntry &e = entries.get()[i];
+            e.name = moved(e.name, old, address(p));
+            e.comment = moved(e.comment, old, address(p));
+            e.bases = moved(e.bases, old, address(p));
+            e.quals = moved(e.quals, old, address(p));
+        }
+        w = p + used;
+        return true;
+    }
+
+    bool reserveEntries(int32_t count) noexcept {
+        if (static_cast<std::size_t>(count) < entries_cap) return true;
+        const std::size_t cap = std::max<std::size_t>(64, entries_cap * 2);
+        auto *p = static_cast<SeqEntry *>(std::realloc(entries.get(), cap * sizeof(SeqEntry)));
+        if (!p) return false;
+        entries.release();
+        entries.reset(p);
+        entries_cap = cap;
+        return true;
+    }
+
+    // Reads entries into the batch until it holds max_entries, or the next would take its text
+    // past `limit` bytes (the first never does), or the text ends or fails. Returns their number.
+    int32_t fill(int64_t limit, int32_t max_entries) noexcept {
+        int32_t count = 0;
+        char *w = arena.get();
+        int64_t text = 0;
+        while (count < max_entries && !failing) {
+            const char *h = fast::findHeader(base - 1, r, end);
+            if (h == end) {
+                if (final) break;
+                text += end - r;
+                if (!advance(nullptr)) break;
+                continue;
+            }
+            if (!reserveArena(w, count, static_cast<std::size_t>(end - h) + 1) ||
+                !reserveEntries(count)) {
+                fail("out of memory");
+                break;
+            }
+            const char *q = h;
+            char *const start = w;
+            const fast::Entry e = fast::readEntry(q, w, end, zeros);
+            if (q == end && !final) {
+                w = start;
+                text += h - r;
+                r = h;
+                if (!advance(h)) break;
+                continue;
+            }
+            if (count > 0 && text + (q - r) > limit) {
+                w = start;
+                break;
+            }
+            text += q - r;
+            r = q;
+            if (!e.kept()) {
+                ++skipped;
+                w = start;
+                continue;
+            }
+            SeqEntry &out = entries.get()[count++];
+            fast::fillRecord(out, e.header, e.bases, e.length, e.quals, e.fasta);
+            out.aux = 0;
+            out.aux_text = nullptr;
+        }
+        return count;
+    }
+};
+
+namespace fast {
+
+FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
+                        std::size_t block_bytes) noexcept {
+    if (!path || batch_bytes < 0 || threads < 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    const int64_t batch = batch_bytes > 0 ? batch_bytes : FAST_STREAM_BATCH_BYTES;
+    std::unique_ptr<FastqStream> s(new (std::nothrow) FastqStream(batch));
+    if (!s) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (!s->in.open(path, true)) return nullptr;
+    int32_t helpers = threads - 1;
+    if (threads == 0) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        helpers = static_cast<int32_t>(std::min(std::max(cores, 1u), kMostAutoHelpers));
+    }
+    Input::AheadOptions options;
+    options.helpers = std::min(helpers, kMostHelpers);
+    options.slot = block_bytes > 0 ? block_bytes
+                                   : static_cast<std::size_t>(std::min<int64_t>(
+                                         std::max<int64_t>(batch, kLeastBlock), kMostBlock));
+    // The taker holds two blocks while it moves from one to the next; the others are filled.
+    options.slots = static_cast<std::size_t>(options.helpers) + 3;
+    s->headroom = std::max<std::size_t>(options.slot / 4, 64);
+    options.headroom = s->headroom;
+    if (!s->in.readAhead(options)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return s.release();
+}
+
+}  // namespace fast
+
+extern "C" {
+
+FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads) {
+    return fast::openStream(path, batch_bytes, threads, 0);
+}
+
+int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
+    if (!stream || !entries) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (stream->state != 0 || stream->failed()) return stream->state < 0 ? -1 : 0;
+    const int32_t n = stream->fill(stream->batch_bytes, kMostEntries);
+    if (n > 0) {
+        *entries = stream->entries.get();
+        stream->delivered += n;
+        return n;
+    }
+    if (stream->failed()) return -1;
+    stream->state = 1;
+    return 0;
+}
+
+int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **first_entries,
+                           SeqEntry **second_entries) {
+    if (!first || !second || first == second || !first_entries || !second_entries) {
+        errno = EINVAL;
+        return -1;
+    }
+    FastqStream &a = *first, &b = *second;
+    const auto fail = [&]() {
+        if (b.failing && !a.failing) a.fail("second file: %s", b.error);
+        a.failing = b.failing = true;
+        a.failed();
+        b.failed();
+        return -1;
+    };
+    if (a.state < 0 || b.state < 0 || a.failing || b.failing) return fail();
+    if (a.state > 0) return 0;
+    const int32_t n = a.fill(a.batch_bytes, kMostEntries);
+    // At the end of the first text, the second must end too.
+    const int32_t m = b.fill(INT64_MAX, n > 0 ? n : 1);
+    if (n == 0) {
+        if (!a.failing && m > 0)
+            a.fail("the first file ended first, after %lld entries",
+                   static_cast<long long>(a.delivered));
+        if (a.failing || b.failing) return fail();
+        a.state = b.state = 1;
+        return 0;
+    }
+    int32_t paired = std::min(n, m);
+    for (int32_t i = 0; i < paired; ++i) {
+        const SeqEntry &x = a.entries.get()[i], &y = b.entries.get()[i];
+        if (!namesPair(x.name, y.name)) {
+            a.fail(
+                "entry %lld has unpaired names: \"%.100s\" in the first file, \"%.100s\" in the "
+                "second",
+                static_cast<long long>(a.delivered + i + 1), x.name, y.name);
+            paired = i;
+            break;
+        }
+    }
+    if (m < n && !b.failing)
+        a.fail("the second file ended first, after %lld entries",
+               static_cast<long long>(a.delivered + m));
+    // The pairs before a fault come first; the fault is reported by the next call.
+    if (paired == 0) return fail();
+    *first_entries = a.entries.get();
+    *second_entries = b.entries.get();
+    a.delivered += paired;
+    b.delivered += paired;
+    return paired;
+}
+
+const char *fastqStreamError(const FastqStream *stream) {
+    return stream && stream->state < 0 ? stream->error : nullptr;
+}
+
+int64_t fastqStreamSkipped(const FastqStream *stream) {
+    return stream ? stream->skipped : 0;
+}
+
+void closeFastqStream(FastqStream *stream) {
+    delete stream;
+}
+
+}  // extern "C"
