@@ -34,6 +34,36 @@ inline std::string gzipMembers(const void *data, size_t size, int level, size_t 
     return out;
 }
 
+// `size` bytes at `data` as BGZF blocks: gzip members of at most `block` bytes of text, each
+// stating its own size in a BC field of its header, closed by the empty block bgzip writes.
+inline std::string bgzfBlocks(const void *data, size_t size, size_t block = 65280) {
+    const unsigned char *text = static_cast<const unsigned char *>(data);
+    std::string out;
+    const auto le = [&out](unsigned long v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    for (size_t at = 0;; at += block) {
+        const size_t n = at < size ? std::min(block, size - at) : 0;
+        z_stream z{};
+        if (deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            std::abort();
+        std::string deflated(deflateBound(&z, n), '\0');
+        z.next_in = const_cast<Bytef *>(text + at);
+        z.avail_in = static_cast<uInt>(n);
+        z.next_out = reinterpret_cast<Bytef *>(&deflated[0]);
+        z.avail_out = static_cast<uInt>(deflated.size());
+        if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
+        deflated.resize(z.total_out);
+        deflateEnd(&z);
+        out += std::string("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
+        le(deflated.size() + 25, 2);
+        out += deflated;
+        le(crc32(crc32(0, nullptr, 0), text + at, static_cast<uInt>(n)), 4);
+        le(n, 4);
+        if (n == 0) return out;
+    }
+}
+
 }  // namespace fast_test
 
 #endif

@@ -1,5 +1,6 @@
 // decodeFastq2: records, warnings and the summary line for small texts; failures; leaks and
 // allocation failures.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -162,6 +163,17 @@ TEST(Decode2, RecordsWarningsAndSummary) {
         // The documented release; the sanitizer build checks it frees everything.
         free(e[0].name);
         free(e);
+        // The stream gives the same entries, and counts the dropped ones, also when every
+        // entry crosses the blocks read ahead.
+        int64_t warnings = 0;
+        for (size_t at = 0; (at = c.out.find("Warning: ", at)) != std::string::npos; ++at)
+            ++warnings;
+        for (const size_t block : {1, 3, 7, 0}) {
+            const toolkit::Streamed st = toolkit::streamed(file.path(), block ? 1 : 0, 2, block);
+            EXPECT_EQ(c.records, st.records) << "block " << block;
+            EXPECT_EQ(warnings, st.skipped) << "block " << block;
+            EXPECT_EQ(0, st.end);
+        }
     }
 }
 
@@ -193,25 +205,43 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         magic_only("\x1f\x8b");
     toolkit::PipeFile empty_pipe("");
     const std::string missing = testing::TempDir() + "toolkit_no_such_file";
+    // BGZF blocks, read in parallel by the stream: one changed inside, and one cut short.
+    std::string text;
+    for (int i = 0; i < 2000; ++i) text += "@r" + std::to_string(i) + "\nACGT\n+\nIIII\n";
+    std::string bgzf = fast_test::bgzfBlocks(text.data(), text.size(), 1000);
+    TextFile bgzf_cut(bgzf.substr(0, bgzf.size() / 2));
+    // A bit of the checksum of the second block.
+    const auto block_size = [&](size_t at) {
+        return (static_cast<unsigned char>(bgzf[at + 16]) |
+                static_cast<unsigned char>(bgzf[at + 17]) << 8) +
+               1;
+    };
+    const size_t second = block_size(0);
+    bgzf[second + block_size(second) - 6] ^= 0x21;
+    TextFile bgzf_corrupt(bgzf);
     const auto bad = [](const TextFile &f, const char *why) {
         return "error decodeFastq: " + std::string(f.path()) + ": compressed data is " + why + "\n";
     };
+    // The stream's end: an errno when it does not open, or its error ("" when it ends with 0).
     const struct {
-        std::string path, out;
+        std::string path, out, stream;
     } cases[] = {
-        {missing, "error decodeFastq: " + missing + " not found\n"},
-        {testing::TempDir(), "error decodeFastq: " + testing::TempDir() + " not found\n"},
-        {empty.path(), "error decodeFastq: no data in " + std::string(empty.path()) + "\n"},
-        {no_marks.path(), "error decodeFastq: no segments found\n"},
+        {missing, "error decodeFastq: " + missing + " not found\n", "ENOENT"},
+        {testing::TempDir(), "error decodeFastq: " + testing::TempDir() + " not found\n", "EISDIR"},
+        {empty.path(), "error decodeFastq: no data in " + std::string(empty.path()) + "\n", ""},
+        {no_marks.path(), "error decodeFastq: no segments found\n", ""},
         {empty_member.path(),
-         "error decodeFastq: no data in " + std::string(empty_member.path()) + "\n"},
+         "error decodeFastq: no data in " + std::string(empty_member.path()) + "\n", ""},
         {empty_pipe.path(),
-         "error decodeFastq: no data in " + std::string(empty_pipe.path()) + "\n"},
-        {truncated.path(), bad(truncated, "truncated")},
-        {magic_only.path(), bad(magic_only, "truncated")},
-        {corrupt.path(), bad(corrupt, "corrupt")},
-        {wrong_crc.path(), bad(wrong_crc, "corrupt")},
-        {trailing.path(), bad(trailing, "followed by bytes that are not gzip")},
+         "error decodeFastq: no data in " + std::string(empty_pipe.path()) + "\n", "-"},
+        {truncated.path(), bad(truncated, "truncated"), "compressed data is truncated"},
+        {magic_only.path(), bad(magic_only, "truncated"), "compressed data is truncated"},
+        {corrupt.path(), bad(corrupt, "corrupt"), "compressed data is corrupt"},
+        {wrong_crc.path(), bad(wrong_crc, "corrupt"), "compressed data is corrupt"},
+        {trailing.path(), bad(trailing, "followed by bytes that are not gzip"),
+         "compressed data is followed by bytes that are not gzip"},
+        {bgzf_cut.path(), bad(bgzf_cut, "truncated"), "compressed data is truncated"},
+        {bgzf_corrupt.path(), bad(bgzf_corrupt, "corrupt"), "compressed data is corrupt"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
@@ -223,6 +253,28 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         EXPECT_EQ(c.out, o.out);
         EXPECT_EQ(-5, count);
         EXPECT_EQ(-5, total);
+        if (c.stream == "-") continue;  // the pipe is read
+        for (const int32_t threads : {1, 3}) {
+            errno = 0;
+            FastqStream *s = openFastqStream(c.path.c_str(), 0, threads);
+            if (c.stream.rfind("E", 0) == 0) {
+                EXPECT_EQ(nullptr, s);
+                EXPECT_EQ(c.stream == "ENOENT" ? ENOENT : EISDIR, errno);
+                continue;
+            }
+            closeFastqStream(s);
+            // Nothing is lost silently: a damaged text never ends with 0.
+            const toolkit::Streamed st = toolkit::streamed(c.path.c_str(), 0, threads);
+            EXPECT_EQ(c.stream.empty() ? 0 : -1, st.end);
+            EXPECT_EQ(c.stream, st.error);
+        }
+    }
+    const int64_t batches[] = {-1, 0, 0};
+    const int32_t threads[] = {0, -1, 0};
+    for (int i = 0; i < 3; ++i) {
+        errno = 0;
+        EXPECT_EQ(nullptr, openFastqStream(i < 2 ? empty.path() : nullptr, batches[i], threads[i]));
+        EXPECT_EQ(EINVAL, errno);
     }
 }
 
@@ -260,6 +312,78 @@ TEST(Decode2, AllocationFailures) {
     }
     std::remove(big.c_str());
 #endif
+}
+
+// Two streams read in step: the pairs delivered (as "first name|second name"), how the pairing
+// ended and what fastqStreamError(first) says then.
+TEST(Decode2, StreamsReadInStep) {
+    const auto fq = [](std::initializer_list<const char *> headers) {
+        std::string text;
+        for (const char *h : headers) text += std::string("@") + h + "\nACGT\n+\nIIII\n";
+        return text;
+    };
+    const struct {
+        const char *what;
+        std::string first, second;
+        std::vector<std::string> pairs;
+        std::string error;
+    } cases[] = {
+        {"in step", fq({"a/1", "b/1 x"}), fq({"a/2 y", "b/2"}), {"a/1|a/2", "b/1|b/2"}, ""},
+        {"names without a mate number, or with the same one",
+         fq({"a", "b/1", "c/2"}),
+         fq({"a/2", "b/1", "c"}),
+         {"a|a/2", "b/1|b/1", "c/2|c"},
+         ""},
+        {"tab-separated tags that differ",
+         fq({"HS25_09827:2:1201:1505:59795#49/1\tRG:Z:1#49\tBC:Z:NGTCTATC"}),
+         fq({"HS25_09827:2:1201:1505:59795#49/2\tRG:Z:1#49"}),
+         {"HS25_09827:2:1201:1505:59795#49/1\tRG:Z:1#49\tBC:Z:NGTCTATC|"
+          "HS25_09827:2:1201:1505:59795#49/2\tRG:Z:1#49"},
+         ""},
+        {"a name that differs",
+         fq({"a/1", "b/1", "c/1"}),
+         fq({"a/2", "bb/2", "c/2"}),
+         {"a/1|a/2"},
+         "entry 2 has unpaired names: \"b/1\" in the first file, \"bb/2\" in the second"},
+        {"mate numbers other than 1 and 2",
+         fq({"a/3"}),
+         fq({"a/4"}),
+         {},
+         "entry 1 has unpaired names: \"a/3\" in the first file, \"a/4\" in the second"},
+        {"the second file shorter",
+         fq({"a", "b", "c"}),
+         fq({"a", "b"}),
+         {"a|a", "b|b"},
+         "the second file ended first, after 2 entries"},
+        {"the first file shorter",
+         fq({"a", "b"}),
+         fq({"a", "b", "c"}),
+         {"a|a", "b|b"},
+         "the first file ended first, after 2 entries"},
+        {"an empty second file", fq({"a"}), "", {}, "the second file ended first, after 0 entries"},
+        {"both empty", "", "", {}, ""},
+    };
+    for (const auto &c : cases) {
+        TextFile first(c.first), second(c.second);
+        for (const int64_t batch : {1, 0}) {
+            SCOPED_TRACE(std::string(c.what) + ", batch " + std::to_string(batch));
+            FastqStream *a = fast::openStream(first.path(), batch, 2, batch ? 5 : 0);
+            FastqStream *b = fast::openStream(second.path(), batch, 2, batch ? 3 : 0);
+            ASSERT_TRUE(a && b);
+            std::vector<std::string> pairs;
+            SeqEntry *x = nullptr, *y = nullptr;
+            int32_t n;
+            while ((n = readFastqPairBatch(a, b, &x, &y)) > 0)
+                for (int32_t i = 0; i < n; ++i)
+                    pairs.push_back(std::string(x[i].name) + "|" + y[i].name);
+            EXPECT_EQ(c.pairs, pairs);
+            EXPECT_EQ(c.error.empty() ? 0 : -1, n);
+            EXPECT_EQ(c.error, fastqStreamError(a) ? fastqStreamError(a) : "");
+            EXPECT_EQ(n, readFastqPairBatch(a, b, &x, &y));
+            closeFastqStream(a);
+            closeFastqStream(b);
+        }
+    }
 }
 
 }  // namespace

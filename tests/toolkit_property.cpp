@@ -1,7 +1,7 @@
 // Both decoders against a plain line-by-line reader, on generated well-formed files: names
 // with and without comments, reads of 0 to 300 bases, qualities that often start with "@",
-// and, for decodeFastq2, sequences and qualities wrapped over several lines, read plain,
-// gzip-compressed and through pipes.
+// and, for decodeFastq2 and the stream, sequences and qualities wrapped over several lines,
+// read plain, gzip-compressed, as BGZF and through pipes.
 #include <optional>
 #include <random>
 #include <sstream>
@@ -167,6 +167,28 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
         for (const std::string *piped : {&wrapped_text, &small_members}) {
             toolkit::PipeFile pipe(*piped);
             EXPECT_EQ(plain, decoded2(pipe.path())) << "through a pipe";
+        }
+
+        // The stream gives the same records, in batches of one entry, of a few hundred bytes
+        // and of the default size, on one thread and two, from blocks so small that entries
+        // cross them and from its own, read plain, gzip, BGZF and piped.
+        const std::string bgzf =
+            fast_test::bgzfBlocks(wrapped_text.data(), wrapped_text.size(), 1 + rng() % 3000);
+        TextFile gz_file(small_members), bgzf_file(bgzf);
+        for (const int64_t batch : {1, 300, 0}) {
+            for (const int32_t threads : {1, 2}) {
+                const size_t block = batch == 0 ? 0 : 1 + rng() % 700;
+                SCOPED_TRACE("batch " + std::to_string(batch) + ", threads " +
+                             std::to_string(threads) + ", block " + std::to_string(block));
+                toolkit::PipeFile pipe(rng() % 2 ? wrapped_text : bgzf);
+                for (const char *path :
+                     {wrapped_file.path(), gz_file.path(), bgzf_file.path(), pipe.path()}) {
+                    const toolkit::Streamed s = toolkit::streamed(path, batch, threads, block);
+                    EXPECT_EQ(plain.records, s.records) << path;
+                    EXPECT_EQ(0, s.end) << s.error;
+                    EXPECT_EQ(0, s.skipped);
+                }
+            }
         }
 
         int32_t count = 0;

@@ -18,6 +18,7 @@
 
 #include "fast.h"
 #include "gzip_members.hpp"
+#include "stream.hpp"
 
 namespace toolkit {
 
@@ -137,6 +138,44 @@ inline bool kindsAgree(const SeqEntry *e, int32_t n) {
     for (int32_t i = 0; i < n; ++i)
         if ((e[i].is_fasta != 0) != (e[i].quals == nullptr)) return false;
     return true;
+}
+
+// What a stream gives for a text: its entries as show() writes them, the entries it skipped,
+// and how it ended (0 or -1, with the stream's error).
+struct Streamed {
+    std::vector<std::string> records;
+    int64_t skipped = 0;
+    int end = 0;
+    std::string error;
+};
+
+// Reads `path` through a stream of batch_bytes batches, `threads` threads and blocks of `block`
+// bytes read ahead (0 for the stream's own choice), checking that no batch is empty and that
+// batches of 1 byte hold one entry each.
+inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads, size_t block = 0) {
+    Streamed s;
+    FastqStream *stream = fast::openStream(path, batch_bytes, threads, block);
+    EXPECT_NE(nullptr, stream) << path;
+    if (!stream) return s;
+    SeqEntry *e = nullptr;
+    int32_t n;
+    while ((n = readFastqBatch(stream, &e)) > 0) {
+        EXPECT_TRUE(batch_bytes != 1 || n == 1) << n;
+        for (int32_t i = 0; i < n; ++i) {
+            s.records.push_back(show(e[i]));
+            EXPECT_TRUE(e[i].aux == 0 && e[i].aux_text == nullptr);
+        }
+        EXPECT_TRUE(kindsAgree(e, n));
+    }
+    EXPECT_TRUE(n == 0 || n == -1) << n;
+    s.end = n;
+    s.skipped = fastqStreamSkipped(stream);
+    if (const char *why = fastqStreamError(stream)) s.error = why;
+    EXPECT_EQ(n == -1, fastqStreamError(stream) != nullptr);
+    // The end and a failure are final.
+    EXPECT_EQ(n, readFastqBatch(stream, &e));
+    closeFastqStream(stream);
+    return s;
 }
 
 #if defined(__SANITIZE_ADDRESS__)
