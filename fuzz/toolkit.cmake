@@ -6,3 +6,7 @@ find_package(ZLIB REQUIRED)
 fast_add_fuzzer(fuzz_decode2_gz fuzz_decode2_gz.cpp)
 target_link_libraries(fuzz_decode2_gz PRIVATE ZLIB::ZLIB)
 target_include_directories(fuzz_decode2_gz PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+# The streaming reader against decodeFastq2, on the bytes as they are and compressed.
+fast_add_fuzzer(fuzz_stream fuzz_stream.cpp)
+target_link_libraries(fuzz_stream PRIVATE ZLIB::ZLIB)
+target_include_directories(fuzz_stream PRIVATE ${PROJECT_SOURCE_DIR}/tests)

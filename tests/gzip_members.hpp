@@ -10,6 +10,14 @@
 
 namespace fast_test {
 
+// Window bits that cover n bytes of text, and memory for as much: a larger window would find
+// nothing more, and small ones make writing many small members cheap.
+inline int windowBits(size_t n) {
+    int bits = 9;
+    while (bits < MAX_WBITS && (size_t{1} << bits) < n) ++bits;
+    return bits;
+}
+
 // `size` bytes at `data` as gzip members of at most `member` bytes of text each (one member
 // when 0), each compressed at `level`; an empty text gives one empty member.
 inline std::string gzipMembers(const void *data, size_t size, int level, size_t member = 0) {
@@ -19,7 +27,8 @@ inline std::string gzipMembers(const void *data, size_t size, int level, size_t 
     do {
         const size_t n = member == 0 ? size : std::min(member, size - at);
         z_stream z{};
-        if (deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        const int bits = windowBits(n);
+        if (deflateInit2(&z, level, Z_DEFLATED, 16 + bits, bits - 7, Z_DEFAULT_STRATEGY) != Z_OK)
             std::abort();
         std::string piece(deflateBound(&z, n), '\0');
         z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text + at));
@@ -45,7 +54,8 @@ inline std::string bgzfBlocks(const void *data, size_t size, size_t block = 6528
     for (size_t at = 0;; at += block) {
         const size_t n = at < size ? std::min(block, size - at) : 0;
         z_stream z{};
-        if (deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        const int bits = windowBits(n);
+        if (deflateInit2(&z, 6, Z_DEFLATED, -bits, bits - 7, Z_DEFAULT_STRATEGY) != Z_OK)
             std::abort();
         std::string deflated(deflateBound(&z, n), '\0');
         z.next_in = const_cast<Bytef *>(text + at);

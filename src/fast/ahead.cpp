@@ -213,8 +213,8 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         if (block_text > kMaxBlockText || text + block_text > room) break;
         if (job.raw_len + size > job.raw_cap || job.count == job.block_cap) {
             if (job.count > 0) break;
-            // Room for a slot's worth of blocks of any size.
-            job.raw_cap = room + 2 * kMaxBlockText;
+            // Room for the largest block, and for as many as fill a slot when they compress.
+            job.raw_cap = room + kMaxBlockText;
             job.block_cap = room / 16 + 2;
             job.raw.reset(new (std::nothrow) unsigned char[job.raw_cap]);
             job.blocks.reset(new (std::nothrow) BgzfJob::Block[job.block_cap]);

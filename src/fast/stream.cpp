@@ -146,7 +146,7 @@ struct FastqStream {
         }
         if (carry < headroom) {
             char *to = block.data - carry;
-            std::memcpy(to, from, carry);
+            if (carry > 0) std::memcpy(to, from, carry);
             to[-1] = lead;
             leaveBlock();
             in_block = true;
