@@ -2,6 +2,7 @@
 BUILD        ?= build
 SAN_BUILD    ?= build-san
 ZLIB_BUILD   ?= build-zlib
+TSAN_BUILD   ?= build-tsan
 BENCH_BUILD  ?= build-bench
 FUZZ_BUILD   ?= build-fuzz
 JOBS         ?= $(shell nproc 2>/dev/null || echo 2)
@@ -32,7 +33,7 @@ FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard -- $(FO
 CONFIGURE_IF_NEW = test -f $(BUILD)/CMakeCache.txt || \
     $(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFAST_BUILD_TESTS=OFF
 
-.PHONY: all configure build run test test-zlib sanitize bench fuzz format format-check man-check install clean
+.PHONY: all configure build run test test-zlib sanitize tsan bench fuzz format format-check man-check install clean
 
 all: build
 
@@ -66,6 +67,15 @@ sanitize:
 	$(CMAKE) -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFAST_SANITIZE=ON
 	$(CMAKE) --build $(SAN_BUILD) -j $(JOBS)
 	$(SANITIZER_ENV) $(CTEST) --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The toolkit and command tests again under ThreadSanitizer: the stream's helpers, the read-ahead
+# and the parallel inflating.
+TSAN_TARGETS = toolkit_tests toolkit_hostile_tests command_test make_hostile clean_replace
+tsan:
+	$(CMAKE) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFAST_SANITIZE_THREAD=ON
+	$(CMAKE) --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	    $(CTEST) --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS) -L 'toolkit|command'
 
 # Build the benchmarks and run every bench/ executable (bin/bench_*) and every bench/*.sh script.
 bench:
@@ -102,4 +112,4 @@ install:
 	$(CMAKE) --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) $(ZLIB_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(ZLIB_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

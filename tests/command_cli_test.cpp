@@ -213,10 +213,10 @@ TEST_F(Command, HostileFilesMatchTheReference) {
     EXPECT_GT(files, 10);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define CLEAN_REPLACE_SANITIZED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define CLEAN_REPLACE_SANITIZED 1
 #endif
 #endif

@@ -279,8 +279,8 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
 }
 
 TEST(Decode2, AllocationFailures) {
-#ifdef FAST_UNDER_ASAN
-    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#ifdef FAST_UNDER_SANITIZER
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
 #else
     // A sparse file too large for the entry buffer, and a small one whose records are not.
     const std::string big = testing::TempDir() + "toolkit_sparse_" + std::to_string(getpid());

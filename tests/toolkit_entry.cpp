@@ -123,8 +123,8 @@ TEST(Copies, NothingToCopyReturnsOne) {
 }
 
 TEST(Copies, AllocationFailurePrintsAndReturnsOne) {
-#ifdef FAST_UNDER_ASAN
-    GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+#ifdef FAST_UNDER_SANITIZER
+    GTEST_SKIP() << "the sanitizers reserve more address space than the limit allows";
 #else
     for (auto copy : {duplicateRead, reverseCompliment}) {
         const std::string out = toolkit::underAddressLimit(64 << 20, [&] {

@@ -178,11 +178,12 @@ inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads,
     return s;
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define FAST_UNDER_ASAN 1
+// The sanitizers reserve more address space than the tests' address limits leave.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define FAST_UNDER_SANITIZER 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define FAST_UNDER_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define FAST_UNDER_SANITIZER 1
 #endif
 #endif
 
