@@ -251,7 +251,8 @@ typedef struct FastqStream FastqStream;
  * negative argument or a NULL path, what open(2) gives for a path that
  * cannot be opened (ENOENT, EACCES, ...), EISDIR for a directory, ENOMEM.
  * A compressed text that this build cannot read opens, and its first batch
- * fails with a reason that names the format. */
+ * fails with a reason that names the format. Opening a pipe waits for its
+ * first bytes, which tell whether it is compressed. */
 FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads);
 
 /* Reads the next batch: stores a pointer to its entries in *entries and

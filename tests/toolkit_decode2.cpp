@@ -386,4 +386,20 @@ TEST(Decode2, StreamsReadInStep) {
     }
 }
 
+// A helper that waits on a pipe whose writer stays open ends with the stream.
+TEST(Decode2, StreamClosesWhileItsHelperWaits) {
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    const std::string path = "/proc/self/fd/" + std::to_string(fds[0]);
+    for (const int32_t threads : {2, 0}) {
+        // Opening waits for the first bytes, which tell the format.
+        ASSERT_EQ(6, write(fds[1], "@r\nAC\n", 6));
+        FastqStream *s = openFastqStream(path.c_str(), 0, threads);
+        ASSERT_NE(nullptr, s);
+        closeFastqStream(s);
+    }
+    close(fds[0]);
+    close(fds[1]);
+}
+
 }  // namespace

@@ -289,8 +289,12 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
     if (!s->in.open(path, true)) return nullptr;
     int32_t helpers = threads - 1;
     if (threads == 0) {
+        // Only BGZF blocks, which gzip data may hold, inflate on more than one helper.
+        const fast::FormatInfo *format = s->in.format();
         const unsigned cores = std::thread::hardware_concurrency();
-        helpers = static_cast<int32_t>(std::min(std::max(cores, 1u), kMostAutoHelpers));
+        helpers = format && format->format == fast::Format::gzip
+                      ? static_cast<int32_t>(std::min(std::max(cores, 1u), kMostAutoHelpers))
+                      : 1;
     }
     Input::AheadOptions options;
     options.helpers = std::min(helpers, kMostHelpers);
