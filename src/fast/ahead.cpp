@@ -195,8 +195,6 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
     job.count = 0;
     if (!format_ || format_->format != Format::gzip || stage_ != Stage::between || status_ != 0)
         return false;
-    if (!job.inflater) job.inflater = format_->make();
-    if (!job.inflater) return false;
     std::size_t text = 0;
     for (;;) {
         std::size_t pending = raw_end_ - raw_pos_;
@@ -205,6 +203,8 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         pending = raw_end_ - raw_pos_;
         const std::size_t size = bgzfBlockSize(raw_.get() + raw_pos_, pending);
         if (size == 0) break;
+        if (!job.inflater) job.inflater = format_->make();
+        if (!job.inflater) break;
         while (raw_end_ - raw_pos_ < size && !raw_eof_)
             if (fill() < 0) break;
         if (raw_end_ - raw_pos_ < size) break;

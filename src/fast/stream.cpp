@@ -27,7 +27,9 @@ constexpr std::size_t kMostBlock = std::size_t{1} << 20;
 constexpr unsigned kMostAutoHelpers = 8;
 // Helpers at the most, whatever the caller asks.
 constexpr int32_t kMostHelpers = 63;
-constexpr int32_t kMostEntries = INT32_MAX;
+// A batch holds at most this many entries, or one for each 64 bytes of its text, so that a
+// text of tiny entries cannot make its array far larger than its text.
+constexpr int64_t kLeastEntryCap = int64_t{1} << 16;
 
 uintptr_t address(const void *p) noexcept {
     return reinterpret_cast<uintptr_t>(p);
@@ -52,10 +54,14 @@ bool namesPair(const char *a, const char *b) noexcept {
 }  // namespace
 
 struct FastqStream {
-    explicit FastqStream(int64_t batch) noexcept : batch_bytes(batch) {}
+    explicit FastqStream(int64_t batch) noexcept
+        : batch_bytes(batch),
+          most_entries(static_cast<int32_t>(
+              std::min<int64_t>(INT32_MAX, std::max(kLeastEntryCap, batch / 64)))) {}
 
     fast::Input in;
     int64_t batch_bytes;
+    int32_t most_entries;
     std::size_t headroom = 0;
 
     // The window: text [base, end), read up to r. *end is a zero byte; base[-1] is a line feed
@@ -326,7 +332,7 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
         return -1;
     }
     if (stream->state != 0 || stream->failed()) return stream->state < 0 ? -1 : 0;
-    const int32_t n = stream->fill(stream->batch_bytes, kMostEntries);
+    const int32_t n = stream->fill(stream->batch_bytes, stream->most_entries);
     if (n > 0) {
         *entries = stream->entries.get();
         stream->delivered += n;
@@ -353,7 +359,7 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
     };
     if (a.state < 0 || b.state < 0 || a.failing || b.failing) return fail();
     if (a.state > 0) return 0;
-    const int32_t n = a.fill(a.batch_bytes, kMostEntries);
+    const int32_t n = a.fill(a.batch_bytes, a.most_entries);
     // At the end of the first text, the second must end too.
     const int32_t m = b.fill(INT64_MAX, n > 0 ? n : 1);
     if (n == 0) {
