@@ -259,12 +259,18 @@ FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t thre
  * returns their number, at least 1. Returns 0 at the end of the text and
  * -1 on a failure (fastqStreamError() says what), both final; *entries is
  * then not written. A batch holds whole entries only, as many as fit in
- * batch_bytes of text (and at most one for every 64 bytes of it, or 65536);
- * an entry longer than that comes alone, and the buffers grow for it. The entries, and the text
- * they point to, belong to the stream and stay valid until the next call on it or
- * closeFastqStream(); the caller may change them in place (fastaUC) or copy them (duplicateRead). A
- * read error, and compressed data that is corrupt or cut short, return -1 after the entries that
- * came before the fault: a damaged text never ends with 0. */
+ * batch_bytes of text (and at most one for every 64 bytes of it, or
+ * 65536); an entry longer than that comes alone, and the buffers grow for
+ * it. The entries, and the text they point to, belong to the stream and
+ * stay valid until the next call on it or closeFastqStream(); the caller
+ * may change them in place (fastaUC) or copy them (duplicateRead).
+ * A read error, and compressed data that is corrupt or cut short, return
+ * -1 after the entries that came before the fault: a damaged text never
+ * ends with 0. Compressed data is checked as it is decompressed and
+ * against the checksum at the end of each stream (gzip member, zstd frame,
+ * ...): the text of a BGZF block is handed over only once the block has
+ * been checked whole, but the entries just before a fault inside a larger
+ * stream may hold text that its checksum then finds wrong. */
 int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries);
 
 /* Reads two streams in step, the two files of paired-end reads: returns

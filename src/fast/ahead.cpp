@@ -105,6 +105,9 @@ struct Input::Ahead {
     std::mutex reading;
     std::unique_ptr<std::thread[]> threads;
     int started = 0;
+    // Without helpers, the taker inflates BGZF blocks with this one: text is handed over only
+    // once its block has inflated whole and checked, however many threads read.
+    BgzfJob own_job;
 
     Slot &slot(std::size_t k) noexcept { return slots[k % options.slots]; }
 
@@ -281,7 +284,7 @@ bool Input::fillSlot(bool wait, BgzfJob *job) noexcept {
 int64_t Input::take(Chunk &chunk) noexcept {
     Ahead &a = *ahead_;
     for (;;) {
-        if (a.options.helpers == 0) fillSlot(false, nullptr);
+        if (a.options.helpers == 0) fillSlot(false, &a.own_job);
         std::unique_lock<std::mutex> lock(a.mutex);
         a.changed.wait(lock, [&] {
             return (a.taken < a.claimed && a.slot(a.taken).ready) ||
