@@ -2,6 +2,7 @@
 // allocation failures.
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "toolkit_support.hpp"
 
@@ -196,9 +197,10 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     const auto bad = [](const TextFile &f, const char *why) {
         return "error decodeFastq: " + std::string(f.path()) + ": compressed data is " + why + "\n";
     };
-    const struct {
+    struct Case {
         std::string path, out;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {missing, "error decodeFastq: " + missing + " not found\n"},
         {testing::TempDir(), "error decodeFastq: " + testing::TempDir() + " not found\n"},
         {empty.path(), "error decodeFastq: no data in " + std::string(empty.path()) + "\n"},
@@ -213,6 +215,33 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         {wrong_crc.path(), bad(wrong_crc, "corrupt")},
         {trailing.path(), bad(trailing, "followed by bytes that are not gzip")},
     };
+    // The same faults in each of the other formats, or its refusal where the build cannot
+    // read it.
+    std::vector<std::unique_ptr<TextFile>> files;
+    for (const fast::Format format : {fast::Format::zstd, fast::Format::xz, fast::Format::bzip2}) {
+        const std::string text = std::string(3000, '@') + "\nAC\n+\nII\n";
+        // Several streams; one stream for the changed byte, which must land inside its data.
+        const std::string data = fast_test::compressed(format, text, 1000);
+        std::string changed = fast_test::compressed(format, text);
+        changed[changed.size() / 2] ^= 0x55;
+        const std::string name = fast_test::name(format);
+        const struct {
+            std::string bytes, why;
+        } faults[] = {
+            {data.substr(0, data.size() - 9), "truncated"},
+            {changed, "corrupt"},
+            {data + "@a\nA\n+\nI\n", "followed by bytes that are not " + name},
+        };
+        for (const auto &f : faults) {
+            files.emplace_back(new TextFile(f.bytes));
+            cases.push_back({files.back()->path(),
+                             fast_test::reads(format)
+                                 ? bad(*files.back(), f.why.c_str())
+                                 : "error decodeFastq: " + std::string(files.back()->path()) +
+                                       " is " + name + "-compressed; this build reads " +
+                                       fast::readableFormats() + " text\n"});
+        }
+    }
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
         int32_t count = -5;

@@ -1,7 +1,7 @@
 // Both decoders against a plain line-by-line reader, on generated well-formed files: names
 // with and without comments, reads of 0 to 300 bases, qualities that often start with "@",
 // and, for decodeFastq2, sequences and qualities wrapped over several lines, read plain,
-// gzip-compressed and through pipes.
+// compressed in each format and through pipes.
 #include <optional>
 #include <random>
 #include <sstream>
@@ -167,6 +167,24 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
         for (const std::string *piped : {&wrapped_text, &small_members}) {
             toolkit::PipeFile pipe(*piped);
             EXPECT_EQ(plain, decoded2(pipe.path())) << "through a pipe";
+        }
+        // And so in one of the other formats, in a file and through a pipe, in streams of a
+        // random size, now and then after a skippable zstd frame; or the build refuses it.
+        const fast::Format format = toolkit::kFormats[1 + round % 3];
+        std::string other = fast_test::compressed(format, wrapped_text, 1 + rng() % 8192);
+        if (format == fast::Format::zstd && round % 2)
+            other = fast_test::zstdSkippable(rng(), std::string(rng() % 40, 'z')) + other;
+        TextFile other_file(other);
+        toolkit::PipeFile other_pipe(other);
+        for (const char *path : {other_file.path(), other_pipe.path()}) {
+            if (fast_test::reads(format)) {
+                EXPECT_EQ(plain, decoded2(path)) << fast_test::name(format) << " " << path;
+            } else {
+                EXPECT_EQ("error decodeFastq: " + std::string(path) + " is " +
+                              fast_test::name(format) + "-compressed; this build reads " +
+                              fast::readableFormats() + " text\n",
+                          capture([&] { decodeFastq2(path, nullptr, nullptr, 20); }).out);
+            }
         }
 
         int32_t count = 0;

@@ -31,7 +31,12 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
     }
     // The buffer is sized from the file, so a compressed file's text cannot be known to fit.
     if (in.compressed()) {
-        std::printf("error: %s is compressed; decodeFastq2 reads compressed files\n", path);
+        if (in.readable())
+            std::printf("error: %s is %s-compressed; decodeFastq2 reads compressed files\n", path,
+                        in.format()->name);
+        else
+            std::printf("error: %s is %s-compressed; this build reads %s text\n", path,
+                        in.format()->name, readableFormats());
         return -1;
     }
     const int64_t size = in.textSize();
