@@ -111,8 +111,10 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
         return true;
     }
     if (!raw_) {
-        raw_.reset(new (std::nothrow) unsigned char[kRawCapacity]);
-        raw_cap_ = kRawCapacity;
+        // A small file needs room for itself and one byte more, where the read that finds its
+        // end goes.
+        raw_cap_ = std::min<std::size_t>(kRawCapacity, static_cast<std::size_t>(file_size_) + 1);
+        raw_.reset(new (std::nothrow) unsigned char[raw_cap_]);
     }
     decompressor_ = format_->make();
     if (!raw_ || !decompressor_) {

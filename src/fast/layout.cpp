@@ -61,18 +61,20 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
 namespace {
 
 constexpr int64_t kHugePage = int64_t{1} << 21;
-// A growing block is grown before a read would get less than this; a block sized by a good
-// guess has this much to spare, so that the read that finds the end needs no growth.
+// A growing block is grown before a read would get less than this (or an eighth of a small
+// block, so that a small guess is read into before it grows); a block sized by a good guess has
+// this much to spare, so that the read that finds the end needs no growth.
 constexpr int64_t kLeastRead = int64_t{1} << 16;
 // Compressed FASTQ inflates to a few times its size; a trailer that records more than this is
 // not trusted ahead of the data.
 constexpr int64_t kTrustedRatio = 8;
 
-// Grows the block to at least `need` bytes, by a quarter at least; false when it cannot.
+// Grows the block to at least `need` bytes, by a quarter at least, and to whole huge pages once
+// it is that large; false when it cannot.
 bool grow(MallocPtr<char> &text, int64_t &capacity, int64_t need) noexcept {
     int64_t next = capacity + capacity / 4;
     if (next < need) next = need;
-    next = (next + kHugePage - 1) & ~(kHugePage - 1);
+    if (next >= kHugePage) next = (next + kHugePage - 1) & ~(kHugePage - 1);
     char *moved = static_cast<char *>(std::realloc(text.get(), static_cast<size_t>(next)));
     if (!moved) return false;
     text.release();
@@ -111,10 +113,11 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
         for (;;) {
             // One byte stays free for the closing zero.
             int64_t room = capacity - 1 - size;
-            if (room < kLeastRead) {
+            if (room < std::min(kLeastRead, capacity / 8 + 1)) {
                 // The block may move: the helper must be done with the old place first.
                 prefault.stop();
-                if (!grow(text, capacity, size + 1 + kReadPiece)) return LoadEnd::no_memory;
+                if (!grow(text, capacity, size + 1 + std::min(kReadPiece, capacity)))
+                    return LoadEnd::no_memory;
                 room = capacity - 1 - size;
             }
             const int64_t got =
