@@ -192,7 +192,8 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     TextFile truncated(gz.substr(0, gz.size() - 9)), corrupt(flipped), wrong_crc(bad_crc),
         trailing(gz + "@a\nA\n+\nI\n"), empty_member(toolkit::gzipped("", 6)),
         magic_only("\x1f\x8b");
-    toolkit::PipeFile empty_pipe("");
+    // A pipe's text is decompressed by a helper thread: its fault must reach the caller too.
+    toolkit::PipeFile empty_pipe(""), truncated_pipe(gz.substr(0, gz.size() - 9));
     const std::string missing = testing::TempDir() + "toolkit_no_such_file";
     const auto bad = [](const TextFile &f, const char *why) {
         return "error decodeFastq: " + std::string(f.path()) + ": compressed data is " + why + "\n";
@@ -210,6 +211,8 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         {empty_pipe.path(),
          "error decodeFastq: no data in " + std::string(empty_pipe.path()) + "\n"},
         {truncated.path(), bad(truncated, "truncated")},
+        {truncated_pipe.path(), "error decodeFastq: " + std::string(truncated_pipe.path()) +
+                                    ": compressed data is truncated\n"},
         {magic_only.path(), bad(magic_only, "truncated")},
         {corrupt.path(), bad(corrupt, "corrupt")},
         {wrong_crc.path(), bad(wrong_crc, "corrupt")},

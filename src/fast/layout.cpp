@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "fast.h"
 #include "scan.hpp"
@@ -68,6 +69,9 @@ constexpr int64_t kLeastRead = int64_t{1} << 16;
 // Compressed FASTQ inflates to a few times its size; a trailer that records more than this is
 // not trusted ahead of the data.
 constexpr int64_t kTrustedRatio = 8;
+// A compressed text expected to be at least this large is decompressed by a helper thread while
+// this one copies and counts what came before; a smaller one does not repay the thread.
+constexpr int64_t kAheadFrom = int64_t{8} << 20;
 
 // Grows the block to at least `need` bytes, by a quarter at least, and to whole huge pages once
 // it is that large; false when it cannot.
@@ -99,10 +103,13 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
     adviseHugePages(text.get(), static_cast<size_t>(capacity));
     // Faulted in ahead of the reader only where the size is known or recorded: another guess
     // may be far too large, and what is never touched costs no memory. A recorded size is
-    // trusted up to a ratio that real text reaches, so that a damaged trailer costs little.
+    // trusted up to a ratio that real text reaches, so that a damaged record costs little, and
+    // twice as far each time the text reaches half of what is trusted.
     int64_t ahead = known > 0 ? capacity : 0;
     if (in.sizeHintRecorded()) ahead = std::min(capacity, kTrustedRatio * in.fileSize());
-    Prefault prefault(text.get(), static_cast<size_t>(ahead));
+    std::optional<Prefault> prefault;
+    prefault.emplace(text.get(), static_cast<size_t>(ahead));
+    if (in.compressed() && in.sizeHint() >= kAheadFrom) in.readAhead();
     if (known > 0) {
         char *const base = text.get();
         if (!readAll(in, base, known,
@@ -114,11 +121,16 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
             // One byte stays free for the closing zero.
             int64_t room = capacity - 1 - size;
             if (room < std::min(kLeastRead, capacity / 8 + 1)) {
-                // The block may move: the helper must be done with the old place first.
-                prefault.stop();
+                // The block may move: the helper must be done with the old place first, and the
+                // guess that sized it earns no more faulting ahead.
+                prefault.reset();
+                ahead = capacity;
                 if (!grow(text, capacity, size + 1 + std::min(kReadPiece, capacity)))
                     return LoadEnd::no_memory;
                 room = capacity - 1 - size;
+            } else if (ahead > 0 && size > ahead / 2 && ahead < capacity) {
+                ahead = std::min(capacity, 2 * ahead);
+                prefault.emplace(text.get() + size, static_cast<size_t>(ahead - size));
             }
             const int64_t got =
                 in.read(text.get() + size, static_cast<size_t>(std::min(room, kReadPiece)));
