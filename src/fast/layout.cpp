@@ -124,7 +124,7 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
                 // The block may move: the helper must be done with the old place first, and the
                 // guess that sized it earns no more faulting ahead.
                 prefault.reset();
-                ahead = capacity;
+                ahead = 0;
                 if (!grow(text, capacity, size + 1 + std::min(kReadPiece, capacity)))
                     return LoadEnd::no_memory;
                 room = capacity - 1 - size;
