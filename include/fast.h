@@ -121,7 +121,8 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * a FIFO, /dev/stdin, a process substitution. A compressed text is known
  * by its first bytes, never by its name: 0x1f 0x8b is gzip, 28 b5 2f fd (or
  * a skippable frame, 5? 2a 4d 18) zstd, fd 37 7a 58 5a 00 xz, and "BZh"
- * with a digit 1 to 9 bzip2. Every stream is decompressed in order (gzip
+ * with a digit 1 to 9 and the magic of a block (or of the end of an empty
+ * stream) bzip2. Every stream is decompressed in order (gzip
  * members and BGZF blocks, zstd frames, concatenated xz streams, the
  * streams of parallel bzip2 compressors; skippable zstd frames are passed
  * over, and zero bytes after the last gzip member or xz stream ignored, as

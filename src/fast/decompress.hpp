@@ -56,7 +56,7 @@ struct FormatInfo {
 };
 
 // The most bytes a magic test needs.
-constexpr std::size_t kMagicBytes = 6;
+constexpr std::size_t kMagicBytes = 10;
 
 // The compressed format whose magic the first n bytes hold, nullptr for plain text; `undecided`
 // is set when the bytes begin a magic and more of them would tell.

@@ -34,13 +34,18 @@ Magic xzMagic(const unsigned char *p, std::size_t n) noexcept {
     return fixedMagic(p, n, kMagic, sizeof kMagic);
 }
 
-// "BZh" and the block size, a digit 1 to 9.
+// "BZh", the block size (a digit 1 to 9), then the magic of the first block or of the end of an
+// empty stream: the first four bytes alone are text, as a table may well begin.
 Magic bzip2Magic(const unsigned char *p, std::size_t n) noexcept {
     static constexpr unsigned char kMagic[] = {0x42, 0x5a, 0x68};
+    static constexpr unsigned char kBlock[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+    static constexpr unsigned char kEnd[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
     const Magic m = fixedMagic(p, n, kMagic, sizeof kMagic);
     if (m != Magic::yes) return m;
     if (n == sizeof kMagic) return Magic::prefix;
-    return p[3] >= '1' && p[3] <= '9' ? Magic::yes : Magic::no;
+    if (p[3] < '1' || p[3] > '9') return Magic::no;
+    const Magic block = fixedMagic(p + 4, n - 4, kBlock, sizeof kBlock);
+    return block != Magic::no ? block : fixedMagic(p + 4, n - 4, kEnd, sizeof kEnd);
 }
 
 #if FAST_HAVE_ZSTD
