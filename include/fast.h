@@ -106,9 +106,10 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * the reading, so that what fresh memory costs the system overlaps the
  * call's own work. A library built with FAST_HUGE_PAGES also advises them
  * for transparent huge pages before their first write (madvise
- * MADV_HUGEPAGE on the pages they cover). Neither changes a byte or a
- * result. No call leaves a thread behind, and calls on different files are
- * independent.
+ * MADV_HUGEPAGE on the pages they cover). A compressed text expected to be
+ * 8 MiB or more is decompressed by another helper thread, ahead of the
+ * call's copying. None of this changes a byte or a result. No call leaves a
+ * thread behind, and calls on different files are independent.
  * ====================================================================== */
 
 /* Decode a whole FASTQ/FASTA text (entries of both kinds may be mixed; each
