@@ -3,6 +3,7 @@
 #ifndef FAST_FUZZ_DECODE_INPUT_HPP
 #define FAST_FUZZ_DECODE_INPUT_HPP
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -70,9 +71,13 @@ inline const char *inputPath(const uint8_t *data, size_t size) {
     return input->write(data, size);
 }
 
-// Decodes `path` (a text of `size` bytes) and checks the invariants: the records are packed
-// from the buffer's first byte in file order, every pointer stays inside the buffer, and the
-// summary matches the records. Returns what was printed and the records, as one text.
+// The text size to pass for compressed data, whose text may be longer than its bytes: the
+// buffer decodeFastq2 hands back then tells it (it is trimmed to the text and its closing zero).
+constexpr size_t kSizeOfBuffer = SIZE_MAX;
+
+// Decodes `path` (a text of `size` bytes, or kSizeOfBuffer) and checks the invariants: the records
+// are packed from the buffer's first byte in file order, every pointer stays inside the buffer, and
+// the summary matches the records. Returns what was printed and the records, as one text.
 inline std::string decode2Checked(const char *path, size_t size) {
     int32_t count = -7;
     int64_t total = -7;
@@ -83,6 +88,7 @@ inline std::string decode2Checked(const char *path, size_t size) {
         return out;
     }
     const char *base = e[0].name;
+    if (size == kSizeOfBuffer && base) size = malloc_usable_size(e[0].name) - 1;
     const char *cursor = base;
     int64_t bases = 0;
     int64_t qbases = 0;
