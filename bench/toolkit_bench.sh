@@ -4,9 +4,13 @@
 #   - the floor: fread into a fresh buffer and one memchr pass;
 #   - decodeFastq2, extractFastq then decodeFastq, and `seqtk fqchk -q 20` on the plain file;
 #   - decodeFastq2 on its gzip -6 copy beside `zcat > /dev/null` and `igzip -dc > /dev/null`;
+#   - decodeFastq2 on its zstd copy (`zstd -T2`, one frame) beside `zstd -dc > /dev/null`;
 #   - decodeFastq2 reading the plain file through a pipe.
+# xz and bzip2 copies are left out: compressing 1 GiB takes minutes, and each decodes at a few
+# tens of MB/s, their libraries' speed, whoever calls them.
 # It installs the peers it compares with when they are missing (Debian packages seqtk, isal,
-# pigz, time). FAST_BENCH_MB sets the file size (default 1024), ROUNDS the rounds (default 3).
+# pigz, zstd, time). FAST_BENCH_MB sets the file size (default 1024), ROUNDS the rounds
+# (default 3).
 #   bench/toolkit_bench.sh [build-dir]
 set -euo pipefail
 build=${1:-${FAST_BUILD_DIR:-build-bench}}
@@ -18,6 +22,7 @@ need=()
 command -v seqtk >/dev/null || need+=(seqtk)
 command -v igzip >/dev/null || need+=(isal)
 command -v pigz >/dev/null || need+=(pigz)
+command -v zstd >/dev/null || need+=(zstd)
 [ -x /usr/bin/time ] || need+=(time)
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing the peers: ${need[*]}"
@@ -31,12 +36,14 @@ fq=$work/reads.fq
 "$bin/toolkit_run" gen "$mb" > "$fq"
 # pigz -6 writes one gzip member, as gzip -6 does, in a fraction of the time.
 pigz -6 -c "$fq" > "$fq.gz"
+zstd -q -T2 -c "$fq" > "$fq.zst"
 bytes=$(stat -c %s "$fq")
-cat "$fq" "$fq.gz" > /dev/null
-echo "FASTQ: $bytes bytes; gzip -6 copy: $(stat -c %s "$fq.gz") bytes"
+cat "$fq" "$fq.gz" "$fq.zst" > /dev/null
+echo "FASTQ: $bytes bytes; gzip -6 copy: $(stat -c %s "$fq.gz") bytes;" \
+     "zstd copy: $(stat -c %s "$fq.zst") bytes"
 
 names=(floor decodeFastq2 extract+decode "seqtk fqchk" "decodeFastq2 .gz" "zcat" "igzip -dc"
-       "decodeFastq2 pipe")
+       "decodeFastq2 pipe" "decodeFastq2 .zst" "zstd -dc")
 commands=(
     "$bin/toolkit_run floor $fq"
     "$bin/toolkit_run decode2 $fq"
@@ -46,6 +53,8 @@ commands=(
     "zcat $fq.gz"
     "igzip -dc $fq.gz"
     "cat $fq | $bin/toolkit_run decode2 /dev/stdin"
+    "$bin/toolkit_run decode2 $fq.zst"
+    "zstd -qdc $fq.zst"
 )
 declare -A best rss
 for _ in $(seq "$rounds"); do
@@ -61,6 +70,7 @@ done
 # The plain file, the .gz and the pipe must decode alike.
 cmp -s "$work/out.1" "$work/out.4" || { echo "decodeFastq2 differs on the .gz" >&2; exit 1; }
 cmp -s "$work/out.1" "$work/out.7" || { echo "decodeFastq2 differs through a pipe" >&2; exit 1; }
+cmp -s "$work/out.1" "$work/out.8" || { echo "decodeFastq2 differs on the .zst" >&2; exit 1; }
 
 printf '%-20s %8s %10s %12s %s\n' tool seconds "MB/s" "peak RSS MB" ratio
 for i in "${!commands[@]}"; do
@@ -72,3 +82,5 @@ for i in "${!commands[@]}"; do
 done
 awk -v g="${best[4]}" -v z="${best[5]}" -v i="${best[6]}" 'BEGIN {
     printf "decodeFastq2 on the .gz: %.2fx zcat, %.2fx igzip -dc\n", g / z, g / i }'
+awk -v s="${best[8]}" -v p="${best[1]}" -v d="${best[9]}" 'BEGIN {
+    printf "decodeFastq2 on the .zst: %.2fx its time on the plain file, %.2fx zstd -dc\n", s / p, s / d }'

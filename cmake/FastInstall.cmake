@@ -47,8 +47,10 @@ else()
 endif()
 _fast_pc_path(FAST_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
 _fast_pc_path(FAST_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
-# What a static link needs besides libfast.a: the C++ runtime and the inflate library.
-set(_fast_pc_private ${FAST_CXX_RUNTIME_LIBRARIES} ${FAST_INFLATE_LINK_NAME})
+# What a static link needs besides libfast.a: the C++ runtime, the inflate library and the
+# libraries of the other compressed formats.
+set(_fast_pc_private ${FAST_CXX_RUNTIME_LIBRARIES} ${FAST_INFLATE_LINK_NAME}
+                     ${FAST_FORMAT_LINK_NAMES})
 list(TRANSFORM _fast_pc_private PREPEND "-l")
 list(JOIN _fast_pc_private " " FAST_PC_LIBS_PRIVATE)
 configure_file(cmake/fast.pc.in ${PROJECT_BINARY_DIR}/cmake/fast.pc @ONLY)

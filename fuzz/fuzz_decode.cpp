@@ -1,24 +1,27 @@
 // extractFastq then decodeFastq on arbitrary bytes, into a buffer of exactly size + 1 bytes and
 // a record array of exactly the counted length: no record beyond the count is filled, every
 // pointer stays inside the buffer, records are packed in file order, and the caller's
-// fields are left alone; a gzip file is refused without a byte written.
+// fields are left alone; a compressed file is refused without a byte written.
 #include <cstring>
 #include <vector>
 
+#include "decompress.hpp"
 #include "fast.h"
 #include "fuzz_decode_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const char *path = fuzz::inputPath(data, size);
-    // A gzip file is refused, and the buffer is not written.
-    const bool gzip = size >= 2 && data[0] == 0x1f && data[1] == 0x8b;
+    // A compressed file (gzip, zstd, xz, bzip2: by its magic alone) is refused, and the buffer
+    // is not written.
+    bool undecided = false;
+    const bool compressed = fast::formatOf(data, size, undecided) != nullptr;
     const std::vector<char> untouched(size + 1, 0x5a);
     char *buffer = static_cast<char *>(std::malloc(size + 1));
     std::memset(buffer, 0x5a, size + 1);
     const int32_t segments = extractFastq(path, buffer, size + 1);
-    if (gzip && (segments != 0 || std::memcmp(buffer, untouched.data(), size + 1) != 0))
+    if (compressed && (segments != 0 || std::memcmp(buffer, untouched.data(), size + 1) != 0))
         std::abort();
-    if (!gzip &&
+    if (!compressed &&
         (segments < 0 || (size > 0 && std::memcmp(buffer, data, size) != 0) || buffer[size] != 0))
         std::abort();
     std::free(buffer);
@@ -33,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int32_t count = -7;
     int64_t total = -7;
     if (decodeFastq(path, &count, &total, buffer, size + 1, records) != records) std::abort();
-    if (count < 0 || count > segments || (gzip && (count != 0 || total != 0))) std::abort();
+    if (count < 0 || count > segments || (compressed && (count != 0 || total != 0))) std::abort();
     const bool fasta = size > 0 && data[0] == '>';
     const char *cursor = buffer;
     int64_t bases = 0;

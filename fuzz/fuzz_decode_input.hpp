@@ -3,6 +3,7 @@
 #ifndef FAST_FUZZ_DECODE_INPUT_HPP
 #define FAST_FUZZ_DECODE_INPUT_HPP
 
+#include <malloc.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -34,24 +35,30 @@ class InputFile {
     std::string path_;
 };
 
+// What the decoders printed on standard output since the last capturedOutput().
+struct Captured {
+    char *text = nullptr;
+    size_t size = 0;
+};
+inline Captured &captured() {
+    static Captured c;
+    return c;
+}
+
 // Points the decoders' stdio streams away from the terminal (the fuzzer keeps its own handle
 // on the original standard error, and sanitizer reports use the descriptor). Standard output
-// goes to a scratch file that capturedOutput() reads back.
+// goes to a memory stream that capturedOutput() reads back: no system call per input.
 inline void quietStreams() {
-    stdout = std::tmpfile();
+    stdout = open_memstream(&captured().text, &captured().size);
     stderr = std::fopen("/dev/null", "w");
     if (!stdout || !stderr) std::abort();
 }
 
 inline std::string capturedOutput() {
     std::fflush(stdout);
-    std::string text;
-    std::rewind(stdout);
-    char chunk[4096];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, stdout)) > 0) text.append(chunk, n);
-    if (ftruncate(fileno(stdout), 0) != 0) std::abort();
-    std::rewind(stdout);
+    std::string text(captured().text, captured().size);
+    // Back to the start: the stream's size is where it stands.
+    if (fseeko(stdout, 0, SEEK_SET) != 0) std::abort();
     return text;
 }
 
@@ -64,9 +71,13 @@ inline const char *inputPath(const uint8_t *data, size_t size) {
     return input->write(data, size);
 }
 
-// Decodes `path` (a text of `size` bytes) and checks the invariants: the records are packed
-// from the buffer's first byte in file order, every pointer stays inside the buffer, and the
-// summary matches the records. Returns what was printed and the records, as one text.
+// The text size to pass for compressed data, whose text may be longer than its bytes: the
+// buffer decodeFastq2 hands back then tells it (it is trimmed to the text and its closing zero).
+constexpr size_t kSizeOfBuffer = SIZE_MAX;
+
+// Decodes `path` (a text of `size` bytes, or kSizeOfBuffer) and checks the invariants: the records
+// are packed from the buffer's first byte in file order, every pointer stays inside the buffer, and
+// the summary matches the records. Returns what was printed and the records, as one text.
 inline std::string decode2Checked(const char *path, size_t size) {
     int32_t count = -7;
     int64_t total = -7;
@@ -77,6 +88,7 @@ inline std::string decode2Checked(const char *path, size_t size) {
         return out;
     }
     const char *base = e[0].name;
+    if (size == kSizeOfBuffer && base) size = malloc_usable_size(e[0].name) - 1;
     const char *cursor = base;
     int64_t bases = 0;
     int64_t qbases = 0;

@@ -1,6 +1,6 @@
 // The whole filter (counting pass, column storage, filter pass, output) against a plain
-// fscanf/printf pass of the overlap rule on the same bytes. Bytes that start with the gzip magic
-// are inflated through the input layer, as the command reads such a table.
+// fscanf/printf pass of the overlap rule on the same bytes. Bytes that start with the magic of a
+// compressed format are decompressed through the input layer, as the command reads such a table.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,10 +1,11 @@
 # Fuzz harnesses of the toolkit area.
 fast_add_fuzzer(fuzz_decode2 fuzz_decode2.cpp)
 fast_add_fuzzer(fuzz_decode fuzz_decode.cpp)
-# Compressed input; the harness compresses with zlib, whichever library inflates.
+# Compressed input; the harness compresses with zlib, whichever library inflates, and with
+# libzstd where the build reads zstd.
 find_package(ZLIB REQUIRED)
 fast_add_fuzzer(fuzz_decode2_gz fuzz_decode2_gz.cpp)
-target_link_libraries(fuzz_decode2_gz PRIVATE ZLIB::ZLIB)
+target_link_libraries(fuzz_decode2_gz PRIVATE ZLIB::ZLIB fast_formats)
 target_include_directories(fuzz_decode2_gz PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 # The streaming reader against decodeFastq2, on the bytes as they are and compressed.
 fast_add_fuzzer(fuzz_stream fuzz_stream.cpp)

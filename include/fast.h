@@ -106,9 +106,10 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * the reading, so that what fresh memory costs the system overlaps the
  * call's own work. A library built with FAST_HUGE_PAGES also advises them
  * for transparent huge pages before their first write (madvise
- * MADV_HUGEPAGE on the pages they cover). Neither changes a byte or a
- * result. No call leaves a thread behind, and calls on different files are
- * independent.
+ * MADV_HUGEPAGE on the pages they cover). A compressed text expected to be
+ * 8 MiB or more is decompressed by another helper thread, ahead of the
+ * call's copying. None of this changes a byte or a result. No call leaves a
+ * thread behind, and calls on different files are independent.
  * ====================================================================== */
 
 /* Decode a whole FASTQ/FASTA text (entries of both kinds may be mixed; each
@@ -118,11 +119,18 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * (bytes the records occupy, their bases, bases with a value >= threshold,
  * FASTA bases all counting, and the number of records).
  * The path may name a regular file, or anything read to its end: a pipe,
- * a FIFO, /dev/stdin, a process substitution. A text whose first two
- * bytes are 0x1f 0x8b is gzip: every member is inflated in order (BGZF and
- * concatenated members included; zero bytes after the last member are
- * ignored, as gzip ignores them), and the result is exactly what the
- * inflated text gives as a plain file: records, warnings and summary.
+ * a FIFO, /dev/stdin, a process substitution. A compressed text is known
+ * by its first bytes, never by its name: 0x1f 0x8b is gzip, 28 b5 2f fd (or
+ * a skippable frame, 5? 2a 4d 18) zstd, fd 37 7a 58 5a 00 xz, and "BZh"
+ * with a digit 1 to 9 and the magic of a block (or of the end of an empty
+ * stream) bzip2. Every stream is decompressed in order (gzip
+ * members and BGZF blocks, zstd frames, concatenated xz streams, the
+ * streams of parallel bzip2 compressors; skippable zstd frames are passed
+ * over, and zero bytes after the last gzip member or xz stream ignored, as
+ * their tools ignore them), and the result is exactly what the text gives
+ * as a plain file: records, warnings and summary. zstd, xz and bzip2 need
+ * libzstd, liblzma and libbz2 when the library is built; a build without
+ * one refuses that format (see below).
  * Memory: the entry buffer holds the text and a closing zero byte. A text
  * of unknown size (compressed, or from a pipe) is read into a buffer that
  * grows with realloc() by at most a quarter at a time and is trimmed at
@@ -154,9 +162,14 @@ void fastaLC(SeqEntry *entries, int32_t count);
  *   "error decodeFastq: %s is too small"     a regular file ended before
  *                                            its size
  *   "error decodeFastq: %s: %s"              a read failed (the system's
- *       reason), or the compressed data does not inflate: "compressed data
- *       is corrupt" (bad deflate data or checksum), "... is truncated",
- *       "... is followed by bytes that are not gzip"
+ *       reason), or the compressed data does not decompress: "compressed
+ *       data is corrupt" (bad data or checksum), "... is truncated" (the
+ *       text ends inside a stream), "... is followed by bytes that are not
+ *       gzip" (or zstd, xz, bzip2: what follows a stream is neither another
+ *       stream nor allowed padding)
+ *   "error decodeFastq: %s is %s-compressed; this build reads %s text"
+ *       the format is one this build has no library for, e.g. "reads.fq.zst
+ *       is zstd-compressed; this build reads plain and gzip text"
  *   "error decodeFastq: calloc error"        no record array */
 SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, int32_t threshold);
 
@@ -170,9 +183,12 @@ SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, in
  *   "error: file not found"                        -> 0 (also a directory)
  *   "error: no data in file"                       -> 0 (empty file)
  *   "error: file size unknown (not a seekable file)" -> 0 (a pipe)
- *   "error: %s is compressed; decodeFastq2 reads compressed files" -> 0
- *     (a gzip file, whose text cannot be known to fit the buffer; nothing
- *     is written to the buffer)
+ *   "error: %s is %s-compressed; decodeFastq2 reads compressed files" -> 0
+ *     (a gzip, zstd, xz or bzip2 file, e.g. "reads.fq.zst is
+ *     zstd-compressed; ...", whose text cannot be known to fit the buffer;
+ *     nothing is written to the buffer), or where this build cannot read
+ *     the format at all "error: %s is %s-compressed; this build reads %s
+ *     text" (e.g. "plain and gzip")
  *   "error: file is too small"                     -> 0 (short read)
  *   "Corrupt input file %s *dp=>%c< [1]." on standard error when the first
  *     byte is neither "@" nor ">" (the call goes on)
@@ -196,9 +212,10 @@ int32_t extractFastq(const char *path, char *buffer, uint64_t clear_len);
  * the caller releases buffer and array as it allocated them.
  * Messages: "error: file not found", "error decodeFastq: no data in file",
  * "error: file size unknown (not a seekable file)", "error: %s is
- * compressed; decodeFastq2 reads compressed files" (the buffer is not
- * written), the path then "error: file is too small" (each ends the call
- * with *count and *base_total 0);
+ * %s-compressed; decodeFastq2 reads compressed files" or "error: %s is
+ * %s-compressed; this build reads %s text" as for extractFastq() (the
+ * buffer is not written), the path then "error: file is too small" (each
+ * ends the call with *count and *base_total 0);
  * "Corrupt input file [5]." (first byte neither "@" nor ">"), "[6]." / "[7]."
  * (the file ends with the line feed of a header / "+" line), "no segments
  * found" (nothing is filled), all on standard output; on standard error,

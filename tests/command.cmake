@@ -5,6 +5,6 @@ fast_add_gtest(command_test HOSTILE
     command_filter_test.cpp
     command_cli_test.cpp
     command_reference.cpp
-    LIBS clean_replace_core LABEL command)
+    LIBS clean_replace_core fast_formats ZLIB::ZLIB LABEL command)
 target_compile_definitions(command_test PRIVATE CLEAN_REPLACE_BIN="$<TARGET_FILE:clean_replace>")
 add_dependencies(command_test clean_replace)

@@ -14,6 +14,7 @@
 
 #include "command.hpp"
 #include "command_reference.hpp"
+#include "compressed_text.hpp"
 #include "fast.h"
 
 namespace {
@@ -86,6 +87,11 @@ const std::string kReadFailed = "ERROR main:: cannot read reads group file: ";
 // A gzip header and a deflate block of the reserved type.
 const std::string kBadMember = "printf '\\037\\213\\010\\0\\0\\0\\0\\0\\0\\003\\007abcdefgh'";
 const std::string kHelp = replaceAll(clean_replace::kHelpText, "%s", "{bin}");
+// {dir}/t.x as {dir}/t.y with the byte before the last moved up by one: in every format a byte
+// of the closing checksum or marker, checked after the text is decoded.
+const std::string kChangeByte =
+    " && (head -c -2 {dir}/t.x; tail -c 2 {dir}/t.x | head -c 1 |"
+    " tr '\\000-\\377' '\\001-\\377\\000'; tail -c 1 {dir}/t.x) > {dir}/t.y";
 
 struct Case {
     const char *label;
@@ -95,6 +101,18 @@ struct Case {
     std::string err;
     int status;
 };
+
+// A case of a table in `format`, or where the build cannot read it, its refusal.
+Case inFormat(fast::Format format, Case c) {
+    if (fast_test::reads(format)) return c;
+    return {
+        c.label,
+        c.line,
+        c.table,
+        "",
+        kReadFailed + fast_test::name(format) + "-compressed data, not supported by this build\n",
+        1};
+}
 
 const Case kCases[] = {
     {"usage", "{bin}", "",
@@ -141,6 +159,9 @@ const Case kCases[] = {
     {"long name whole", "{bin} {table}",
      "a 1 7 0 0 1 10 20 0 5\n" + std::string(5000, 'n') + " 2 7 0 0 1 20 30 0 5\n",
      std::string(5000, 'n') + " 2 7 0 0 1 20 30 0 5\n", "", 0},
+    {"a table that begins as a bzip2 stream does, but is text", "{bin} {table}",
+     "BZh9 1 7 0 100 1 10 20 0 500\nb 2 8 0 100 1 15 30 0 500\n", "b 2 8 0 100 1 15 30 0 500\n", "",
+     0},
     {"value out of range", "{bin} {table}", kRangeTable, "b 2 7 0 0 1 20 30 0 5\n",
      "ERROR main:: value out of range in column 7 at line 5\n", 1},
     {"compressed file, lines of its text", "gzip -c {table} > {dir}/t.gz && {bin} {dir}/t.gz",
@@ -163,6 +184,42 @@ const Case kCases[] = {
     {"compressed, zero padding then other bytes",
      "(gzip -c {table}; printf '\\0\\0junk') | {bin} -", kChain, kChainOut,
      kReadFailed + "compressed data is followed by bytes that are not gzip\n", 1},
+    inFormat(fast::Format::zstd,
+             {"zstd frames split inside a record, a skippable frame, in a file",
+              "(head -c 30 {table} | zstd -q -c; printf '\\120\\052\\115\\030\\002\\0\\0\\0ab';"
+              " tail -c +31 {table} | zstd -q -c) > {dir}/t.x && {bin} {dir}/t.x",
+              kChain, kChainOut, "", 0}),
+    inFormat(fast::Format::zstd,
+             {"zstd, truncated", "zstd -q -c {table} | head -c -4 > {dir}/t.x && {bin} {dir}/t.x",
+              kChain, kChainOut, kReadFailed + "compressed data is truncated\n", 1}),
+    inFormat(fast::Format::zstd,
+             {"zstd, checksum changed: the last block's text is held back",
+              "zstd -q -c {table} > {dir}/t.x" + kChangeByte + " && {bin} {dir}/t.y", kChain, "",
+              kReadFailed + "compressed data is corrupt\n", 1}),
+    inFormat(fast::Format::xz,
+             {"xz streams split inside a record, zero padding, through a pipe",
+              "(head -c 30 {table} | xz -c; tail -c +31 {table} | xz -c; head -c 8 /dev/zero) |"
+              " {bin} -",
+              kChain, kChainOut, "", 0}),
+    inFormat(fast::Format::xz,
+             {"xz, truncated", "xz -c {table} | head -c -4 > {dir}/t.x && {bin} {dir}/t.x", kChain,
+              kChainOut, kReadFailed + "compressed data is truncated\n", 1}),
+    inFormat(
+        fast::Format::xz,
+        {"xz, footer changed", "xz -c {table} > {dir}/t.x" + kChangeByte + " && {bin} {dir}/t.y",
+         kChain, kChainOut, kReadFailed + "compressed data is corrupt\n", 1}),
+    inFormat(fast::Format::bzip2,
+             {"bzip2 streams split inside a record, in a file",
+              "(head -c 30 {table} | bzip2 -c; tail -c +31 {table} | bzip2 -c) > {dir}/t.x &&"
+              " {bin} {dir}/t.x",
+              kChain, kChainOut, "", 0}),
+    inFormat(fast::Format::bzip2,
+             {"bzip2, truncated", "bzip2 -c {table} | head -c -4 > {dir}/t.x && {bin} {dir}/t.x",
+              kChain, kChainOut, kReadFailed + "compressed data is truncated\n", 1}),
+    inFormat(fast::Format::bzip2,
+             {"bzip2, checksum changed",
+              "bzip2 -c {table} > {dir}/t.x" + kChangeByte + " && {bin} {dir}/t.y", kChain,
+              kChainOut, kReadFailed + "compressed data is corrupt\n", 1}),
     {"--help before a missing table", "{bin} {dir}/none --help", "", kHelp, "", 0},
     {"--version after an option", "{bin} -fastq 1 --version", "",
      "clean_replace " FAST_VERSION_STRING "\n", "", 0},

@@ -42,13 +42,14 @@ struct FilterRun {
 FilterRun referenceFilter(const std::string &bytes);
 
 // The command's counting and filter passes over the same bytes, read in windows of `window`.
-// Bytes that start with the gzip magic (0x1f 0x8b) are read as the command reads such a table:
-// in one pass through the input layer, inflated by its read-ahead thread.
+// Bytes that start with the magic of a compressed format are read as the command reads such a
+// table: in one pass through the input layer, decompressed by its read-ahead thread.
 FilterRun commandFilter(const std::string &bytes, std::size_t window);
 
 // Empty when both give the same output and outcome, else a description. The reference filters
-// the text of gzip bytes as a plain read of the input layer gives it; when they do not inflate,
-// the command must stop with the same reason.
+// the text of compressed bytes as a plain read of the input layer gives it; when they do not
+// decompress (or the build cannot read their format), the command must stop with the same
+// reason.
 std::string compareFilters(const std::string &bytes, std::size_t window);
 
 // A fuzzer's input for one of the comparisons above: its first byte sets the reader's window

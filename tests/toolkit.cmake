@@ -4,7 +4,8 @@ fast_add_gtest(toolkit_tests
     toolkit_decode.cpp
     toolkit_decode2.cpp
     toolkit_property.cpp
-    LIBS ZLIB::ZLIB LABEL toolkit)
+    LIBS ZLIB::ZLIB fast_formats LABEL toolkit)
 
 # The decoders over the shared hostile files, which the `hostile` fixture writes first.
-fast_add_gtest(toolkit_hostile_tests HOSTILE toolkit_hostile.cpp LIBS ZLIB::ZLIB LABEL toolkit)
+fast_add_gtest(toolkit_hostile_tests HOSTILE toolkit_hostile.cpp LIBS ZLIB::ZLIB fast_formats
+               LABEL toolkit)

@@ -1,6 +1,7 @@
 // extractFastq and decodeFastq: the layout count and its messages, records decoded into the
 // caller's storage, and what reaches each stream.
 #include <cstring>
+#include <memory>
 
 #include "toolkit_support.hpp"
 
@@ -68,16 +69,20 @@ TEST(ExtractFastq, UnreadablePathsGiveZero) {
     ASSERT_EQ(0, pipe(fds));
     ASSERT_EQ(3, write(fds[1], "@a\n", 3));
     const std::string pipe_path = "/proc/self/fd/" + std::to_string(fds[0]);
-    TextFile compressed(toolkit::gzipped("@a\nA\n+\nI\n", 6));
-    const struct {
+    struct Case {
         std::string path, out;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {testing::TempDir() + "toolkit_missing", "error: file not found\n"},
         {testing::TempDir(), "error: file not found\n"},
         {pipe_path, "error: file size unknown (not a seekable file)\n"},
-        {compressed.path(),
-         "error: "s + compressed.path() + " is compressed; decodeFastq2 reads compressed files\n"},
     };
+    std::vector<std::unique_ptr<TextFile>> compressed;
+    for (const fast::Format format : toolkit::kFormats) {
+        compressed.emplace_back(new TextFile(fast_test::compressed(format, "@a\nA\n+\nI\n")));
+        cases.push_back(
+            {compressed.back()->path(), toolkit::pairRefusal(compressed.back()->path(), format)});
+    }
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
         char buffer[16] = {};
@@ -237,14 +242,16 @@ TEST(DecodeFastq, StandardOutputComesBeforeLaterWarnings) {
 
 TEST(DecodeFastq, UnreadablePathsFillNothing) {
     const std::string missing = testing::TempDir() + "toolkit_missing";
-    TextFile compressed(toolkit::gzipped("@a\nA\n+\nI\n", 6));
-    const struct {
+    struct Case {
         std::string path, out;
-    } cases[] = {
-        {missing, "error: file not found\n"},
-        {compressed.path(),
-         "error: "s + compressed.path() + " is compressed; decodeFastq2 reads compressed files\n"},
     };
+    std::vector<Case> cases = {{missing, "error: file not found\n"}};
+    std::vector<std::unique_ptr<TextFile>> compressed;
+    for (const fast::Format format : toolkit::kFormats) {
+        compressed.emplace_back(new TextFile(fast_test::compressed(format, "@a\nA\n+\nI\n")));
+        cases.push_back(
+            {compressed.back()->path(), toolkit::pairRefusal(compressed.back()->path(), format)});
+    }
     for (const auto &c : cases) {
         SeqEntry records[1] = {};
         char buffer[8];

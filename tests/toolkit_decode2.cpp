@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 #include "toolkit_support.hpp"
 
@@ -203,7 +204,8 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     TextFile truncated(gz.substr(0, gz.size() - 9)), corrupt(flipped), wrong_crc(bad_crc),
         trailing(gz + "@a\nA\n+\nI\n"), empty_member(toolkit::gzipped("", 6)),
         magic_only("\x1f\x8b");
-    toolkit::PipeFile empty_pipe("");
+    // A pipe's text is decompressed by a helper thread: its fault must reach the caller too.
+    toolkit::PipeFile empty_pipe(""), truncated_pipe(gz.substr(0, gz.size() - 9));
     const std::string missing = testing::TempDir() + "toolkit_no_such_file";
     // BGZF blocks, read in parallel by the stream: one changed inside, and one cut short.
     std::string text;
@@ -222,10 +224,12 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     const auto bad = [](const TextFile &f, const char *why) {
         return "error decodeFastq: " + std::string(f.path()) + ": compressed data is " + why + "\n";
     };
-    // The stream's end: an errno when it does not open, or its error ("" when it ends with 0).
-    const struct {
+    // The stream's end: an errno when it does not open, or its error ("" when it ends with 0;
+    // "-" for a pipe, which decodeFastq2 reads up).
+    struct Case {
         std::string path, out, stream;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {missing, "error decodeFastq: " + missing + " not found\n", "ENOENT"},
         {testing::TempDir(), "error decodeFastq: " + testing::TempDir() + " not found\n", "EISDIR"},
         {empty.path(), "error decodeFastq: no data in " + std::string(empty.path()) + "\n", ""},
@@ -235,6 +239,10 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         {empty_pipe.path(),
          "error decodeFastq: no data in " + std::string(empty_pipe.path()) + "\n", "-"},
         {truncated.path(), bad(truncated, "truncated"), "compressed data is truncated"},
+        {truncated_pipe.path(),
+         "error decodeFastq: " + std::string(truncated_pipe.path()) +
+             ": compressed data is truncated\n",
+         "-"},
         {magic_only.path(), bad(magic_only, "truncated"), "compressed data is truncated"},
         {corrupt.path(), bad(corrupt, "corrupt"), "compressed data is corrupt"},
         {wrong_crc.path(), bad(wrong_crc, "corrupt"), "compressed data is corrupt"},
@@ -243,6 +251,36 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         {bgzf_cut.path(), bad(bgzf_cut, "truncated"), "compressed data is truncated"},
         {bgzf_corrupt.path(), bad(bgzf_corrupt, "corrupt"), "compressed data is corrupt"},
     };
+    // The same faults in each of the other formats, or its refusal where the build cannot
+    // read it.
+    std::vector<std::unique_ptr<TextFile>> files;
+    for (const fast::Format format : {fast::Format::zstd, fast::Format::xz, fast::Format::bzip2}) {
+        const std::string text = std::string(3000, '@') + "\nAC\n+\nII\n";
+        // Several streams; one stream for the changed byte, which must land inside its data.
+        const std::string data = fast_test::compressed(format, text, 1000);
+        std::string changed = fast_test::compressed(format, text);
+        changed[changed.size() / 2] ^= 0x55;
+        const std::string name = fast_test::name(format);
+        const struct {
+            std::string bytes, why;
+        } faults[] = {
+            {data.substr(0, data.size() - 9), "truncated"},
+            {changed, "corrupt"},
+            {data + "@a\nA\n+\nI\n", "followed by bytes that are not " + name},
+        };
+        for (const auto &f : faults) {
+            files.emplace_back(new TextFile(f.bytes));
+            cases.push_back({files.back()->path(),
+                             fast_test::reads(format)
+                                 ? bad(*files.back(), f.why.c_str())
+                                 : "error decodeFastq: " + std::string(files.back()->path()) +
+                                       " is " + name + "-compressed; this build reads " +
+                                       fast::readableFormats() + " text\n",
+                             fast_test::reads(format)
+                                 ? "compressed data is " + f.why
+                                 : name + "-compressed data, not supported by this build"});
+        }
+    }
     for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
         int32_t count = -5;

@@ -1,7 +1,7 @@
 // Both decoders against a plain line-by-line reader, on generated well-formed files: names
 // with and without comments, reads of 0 to 300 bases, qualities that often start with "@",
 // and, for decodeFastq2 and the stream, sequences and qualities wrapped over several lines,
-// read plain, gzip-compressed, as BGZF and through pipes.
+// read plain, compressed in each format, as BGZF and through pipes.
 #include <optional>
 #include <random>
 #include <sstream>
@@ -168,6 +168,33 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
             toolkit::PipeFile pipe(*piped);
             EXPECT_EQ(plain, decoded2(pipe.path())) << "through a pipe";
         }
+        // And so in one of the other formats, in a file and through a pipe, in streams of a
+        // random size, now and then after a skippable zstd frame; or the build refuses it.
+        const fast::Format format = toolkit::kFormats[1 + round % 3];
+        std::string other = fast_test::compressed(format, wrapped_text, 1 + rng() % 8192);
+        if (format == fast::Format::zstd && round % 2)
+            other = fast_test::zstdSkippable(rng(), std::string(rng() % 40, 'z')) + other;
+        TextFile other_file(other);
+        toolkit::PipeFile other_pipe(other);
+        for (const char *path : {other_file.path(), other_pipe.path()}) {
+            if (fast_test::reads(format)) {
+                EXPECT_EQ(plain, decoded2(path)) << fast_test::name(format) << " " << path;
+            } else {
+                EXPECT_EQ("error decodeFastq: " + std::string(path) + " is " +
+                              fast_test::name(format) + "-compressed; this build reads " +
+                              fast::readableFormats() + " text\n",
+                          capture([&] { decodeFastq2(path, nullptr, nullptr, 20); }).out);
+            }
+        }
+
+        // A text many times its compressed size, whose block grows from a small first guess:
+        // xz and bzip2 record no size, so the guess is a few times the compressed bytes.
+        if (round % 10 == 0 && format != fast::Format::zstd && fast_test::reads(format)) {
+            std::string many = wrapped_text;
+            while (many.size() < 300000) many += wrapped_text;
+            TextFile many_plain(many), many_packed(fast_test::compressed(format, many));
+            EXPECT_EQ(decoded2(many_plain.path()), decoded2(many_packed.path())) << "grown";
+        }
 
         // The stream gives the same records, in batches of one entry, of a few hundred bytes
         // and of the default size, on one thread and two, from blocks so small that entries
@@ -189,6 +216,15 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
                     EXPECT_EQ(0, s.skipped);
                 }
             }
+        }
+        const toolkit::Streamed s = toolkit::streamed(other_file.path(), 1, 2, 1 + rng() % 700);
+        if (fast_test::reads(format)) {
+            EXPECT_EQ(plain.records, s.records) << fast_test::name(format);
+            EXPECT_EQ(0, s.end) << s.error;
+        } else {
+            EXPECT_EQ(std::string(fast_test::name(format)) +
+                          "-compressed data, not supported by this build",
+                      s.error);
         }
 
         int32_t count = 0;

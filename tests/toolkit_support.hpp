@@ -16,8 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "compressed_text.hpp"
 #include "fast.h"
-#include "gzip_members.hpp"
 #include "stream.hpp"
 
 namespace toolkit {
@@ -43,6 +43,18 @@ class TextFile {
 // `text` as gzip members of at most `member` bytes of text each (one member when 0).
 inline std::string gzipped(const std::string &text, int level, size_t member = 0) {
     return fast_test::gzipMembers(text.data(), text.size(), level, member);
+}
+
+constexpr fast::Format kFormats[] = {fast::Format::gzip, fast::Format::zstd, fast::Format::xz,
+                                     fast::Format::bzip2};
+
+// What extractFastq and decodeFastq print for a file compressed in `format`.
+inline std::string pairRefusal(const char *path, fast::Format format) {
+    return "error: " + std::string(path) + " is " + fast_test::name(format) + "-compressed; " +
+           (fast_test::reads(format)
+                ? std::string("decodeFastq2 reads compressed files")
+                : "this build reads " + std::string(fast::readableFormats()) + " text") +
+           "\n";
 }
 
 // A pipe that a thread fills with `text`, read through its path; the thread ends with the

@@ -16,7 +16,8 @@ namespace clean_replace {
 // read error, with `why` pointed at its reason (text that lives as long as the source).
 using ReadFunction = std::function<long long(char *buf, std::size_t size, const char *&why)>;
 
-// Reads the text of an open input: a plain file or pipe as it stands, gzip inflated.
+// Reads the text of an open input: a plain file or pipe as it stands, compressed data
+// decompressed.
 ReadFunction inputReader(fast::Input &input);
 
 class ByteReader {

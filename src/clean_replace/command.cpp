@@ -78,8 +78,8 @@ const char *const kHelpText =
     "  --help     prints this help and exits\n"
     "  --version  prints the version and exits\n"
     "\n"
-    "The table follows the options; \"-\" reads standard input. A table may be gzip-compressed,\n"
-    "in a file or in a pipe. Arguments after the table are ignored.\n"
+    "The table follows the options; \"-\" reads standard input. A table may be compressed with\n"
+    "gzip, zstd, xz or bzip2, in a file or in a pipe. Arguments after the table are ignored.\n"
     "Output: each surviving record on standard output, one per line, as the name and nine\n"
     "integers with single blanks between them.\n"
     "Exit status: 0 when the whole table was read and the output written; 1 on any error\n"
@@ -101,7 +101,8 @@ int runCommand(int argc, char **argv) {
         return 1;
     }
     // A plain regular file is counted first, for the column storage. Anything else (standard
-    // input as "-", a pipe, a device, gzip) is filtered in one pass, without column storage.
+    // input as "-", a pipe, a device, compressed) is filtered in one pass, without column
+    // storage.
     const bool two_passes = table->regular() && !table->compressed() && std::strcmp(path, "-") != 0;
     unsigned long long lines = 0;
     if (two_passes) {
@@ -121,7 +122,7 @@ int runCommand(int argc, char **argv) {
             return 1;
         }
     }
-    // Inflating then runs beside the filter, a few MiB ahead of it.
+    // Decompressing then runs beside the filter, a few MiB ahead of it.
     if (table->compressed()) table->readAhead();
     ByteReader in(inputReader(*table));
     return runFilterPass(in, stdout, stderr);

@@ -48,10 +48,15 @@ struct FormatInfo {
     // A new decompressor (nullptr when it cannot be had), or nullptr for the whole format when
     // this build reads it not.
     std::unique_ptr<Decompressor> (*make)();
+    // The text's size as the compressed data records it, read from the regular file `fd` whose
+    // data is `size` bytes from offset `from`: exact for a single stream, never more than that
+    // much data can give, -1 when nothing records it; nullptr when the format never records it
+    // or the build cannot read it.
+    int64_t (*recorded_size)(int fd, int64_t from, int64_t size) noexcept;
 };
 
 // The most bytes a magic test needs.
-constexpr std::size_t kMagicBytes = 6;
+constexpr std::size_t kMagicBytes = 10;
 
 // The compressed format whose magic the first n bytes hold, nullptr for plain text; `undecided`
 // is set when the bytes begin a magic and more of them would tell.
@@ -60,8 +65,14 @@ const FormatInfo *formatOf(const unsigned char *p, std::size_t n, bool &undecide
 // The formats this build reads, for messages: "plain and gzip", "plain, gzip, zstd and xz".
 const char *readableFormats() noexcept;
 
-// The gzip back end, over whichever inflate library the build uses.
+// The back ends, each built when its library is: gzip over whichever inflate library the build
+// uses, zstd over libzstd, xz over liblzma, bzip2 over libbz2.
 std::unique_ptr<Decompressor> makeGzipDecompressor();
+std::unique_ptr<Decompressor> makeZstdDecompressor();
+std::unique_ptr<Decompressor> makeXzDecompressor();
+std::unique_ptr<Decompressor> makeBzip2Decompressor();
+int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept;
+int64_t zstdRecordedSize(int fd, int64_t from, int64_t size) noexcept;
 
 }  // namespace fast
 

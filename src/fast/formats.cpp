@@ -21,8 +21,56 @@ Magic gzipMagic(const unsigned char *p, std::size_t n) noexcept {
     return fixedMagic(p, n, kMagic, sizeof kMagic);
 }
 
+// A frame, or a skippable frame: 0x184d2a50 to 0x184d2a5f, little-endian.
+Magic zstdMagic(const unsigned char *p, std::size_t n) noexcept {
+    static constexpr unsigned char kFrame[] = {0x28, 0xb5, 0x2f, 0xfd};
+    static constexpr unsigned char kSkippable[] = {0x2a, 0x4d, 0x18};
+    if (n == 0 || (p[0] & 0xf0) != 0x50) return fixedMagic(p, n, kFrame, sizeof kFrame);
+    return fixedMagic(p + 1, n - 1, kSkippable, sizeof kSkippable);
+}
+
+Magic xzMagic(const unsigned char *p, std::size_t n) noexcept {
+    static constexpr unsigned char kMagic[] = {0xfd, 0x37, 0x7a, 0x58, 0x5a, 0x00};
+    return fixedMagic(p, n, kMagic, sizeof kMagic);
+}
+
+// "BZh", the block size (a digit 1 to 9), then the magic of the first block or of the end of an
+// empty stream: the first four bytes alone are text, as a table may well begin.
+Magic bzip2Magic(const unsigned char *p, std::size_t n) noexcept {
+    static constexpr unsigned char kMagic[] = {0x42, 0x5a, 0x68};
+    static constexpr unsigned char kBlock[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+    static constexpr unsigned char kEnd[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+    const Magic m = fixedMagic(p, n, kMagic, sizeof kMagic);
+    if (m != Magic::yes) return m;
+    if (n == sizeof kMagic) return Magic::prefix;
+    if (p[3] < '1' || p[3] > '9') return Magic::no;
+    const Magic block = fixedMagic(p + 4, n - 4, kBlock, sizeof kBlock);
+    return block != Magic::no ? block : fixedMagic(p + 4, n - 4, kEnd, sizeof kEnd);
+}
+
+#if FAST_HAVE_ZSTD
+constexpr auto kZstdMake = makeZstdDecompressor;
+constexpr auto kZstdSize = zstdRecordedSize;
+#else
+constexpr std::unique_ptr<Decompressor> (*kZstdMake)() = nullptr;
+constexpr int64_t (*kZstdSize)(int, int64_t, int64_t) noexcept = nullptr;
+#endif
+#if FAST_HAVE_XZ
+constexpr auto kXzMake = makeXzDecompressor;
+#else
+constexpr std::unique_ptr<Decompressor> (*kXzMake)() = nullptr;
+#endif
+#if FAST_HAVE_BZIP2
+constexpr auto kBzip2Make = makeBzip2Decompressor;
+#else
+constexpr std::unique_ptr<Decompressor> (*kBzip2Make)() = nullptr;
+#endif
+
 constexpr FormatInfo kFormats[] = {
-    {Format::gzip, "gzip", gzipMagic, true, makeGzipDecompressor},
+    {Format::gzip, "gzip", gzipMagic, true, makeGzipDecompressor, gzipRecordedSize},
+    {Format::zstd, "zstd", zstdMagic, false, kZstdMake, kZstdSize},
+    {Format::xz, "xz", xzMagic, true, kXzMake, nullptr},
+    {Format::bzip2, "bzip2", bzip2Magic, false, kBzip2Make, nullptr},
 };
 
 }  // namespace

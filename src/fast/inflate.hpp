@@ -52,9 +52,9 @@ int inflateCall(Stream &s, const unsigned char *in, std::size_t in_len, std::siz
         static_cast<decltype(s.avail_in)>(in_len < UINT32_MAX ? in_len : std::size_t{UINT32_MAX});
     const auto out_avail = static_cast<decltype(s.avail_out)>(
         out_len < (std::size_t{1} << 30) ? out_len : std::size_t{1} << 30);
-    s.next_in = const_cast<unsigned char *>(in);
+    s.next_in = reinterpret_cast<decltype(s.next_in)>(const_cast<unsigned char *>(in));
     s.avail_in = in_avail;
-    s.next_out = out;
+    s.next_out = reinterpret_cast<decltype(s.next_out)>(out);
     s.avail_out = out_avail;
     const int rc = call(s);
     consumed = in_avail - s.avail_in;

@@ -38,23 +38,13 @@ constexpr const char *kTrailing = "compressed data is followed by bytes that are
 constexpr const char *kUnreadable = "%s-compressed data, not supported by this build";
 constexpr const char *kStopped = "reading was stopped";
 
-// The guess at the text's size of a regular compressed file of `size` bytes at `from`: a gzip
-// member records its inflated size (modulo 2^32) in its last four bytes, exact for a single
-// member; other formats are taken to inflate a few times.
+// The guess at the text's size of a regular compressed file of `size` bytes at `from`: what
+// its data records (a gzip trailer, a zstd frame header), else a few times its size.
 int64_t compressedSizeHint(int fd, const FormatInfo &format, int64_t from, int64_t size,
                            bool &recorded) noexcept {
-    recorded = false;
-    int64_t hint = 4 * size + 1;
-    unsigned char tail[4];
-    if (format.format == Format::gzip && size >= 20 && ::pread(fd, tail, 4, from + size - 4) == 4) {
-        const int64_t isize = int64_t{tail[0]} | int64_t{tail[1]} << 8 | int64_t{tail[2]} << 16 |
-                              int64_t{tail[3]} << 24;
-        recorded = isize >= size;
-        if (recorded) hint = isize + 1 + kSpare;
-        // No deflate data expands more than 1032 times: a damaged trailer asks no more.
-        hint = std::min(hint, 1032 * size + kSpare);
-    }
-    return hint;
+    const int64_t text = format.recorded_size ? format.recorded_size(fd, from, size) : -1;
+    recorded = text >= 0;
+    return recorded ? text + 1 + kSpare : 4 * size + 1;
 }
 
 }  // namespace
@@ -121,8 +111,10 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
         return true;
     }
     if (!raw_) {
-        raw_.reset(new (std::nothrow) unsigned char[kRawCapacity]);
-        raw_cap_ = kRawCapacity;
+        // A small file needs room for itself and one byte more, where the read that finds its
+        // end goes.
+        raw_cap_ = std::min<std::size_t>(kRawCapacity, static_cast<std::size_t>(file_size_) + 1);
+        raw_.reset(new (std::nothrow) unsigned char[raw_cap_]);
     }
     decompressor_ = format_->make();
     if (!raw_ || !decompressor_) {

@@ -40,11 +40,11 @@ class Input {
     int64_t fileSize() const noexcept { return file_size_; }
     // The text's size when it is known before reading: a plain regular file's size, else -1.
     int64_t textSize() const noexcept { return compressed() ? -1 : file_size_; }
-    // A first guess at the text's size when textSize() cannot tell: what a gzip trailer
-    // records, when that is plausible for the whole file, else a few times the compressed
-    // size, or a few MiB for a pipe.
+    // A first guess at the text's size when textSize() cannot tell: what the compressed data
+    // records (a gzip trailer, a zstd frame header), when that is plausible for the whole
+    // file, else a few times the compressed size, or a few MiB for a pipe.
     int64_t sizeHint() const noexcept { return size_hint_; }
-    // Whether sizeHint() is the size a gzip trailer records (exact for a single member).
+    // Whether sizeHint() is a size the data records (exact for a single stream).
     bool sizeHintRecorded() const noexcept { return hint_recorded_; }
 
     // Reads up to n bytes of text into buf: the count (which may be short, as a pipe gives what

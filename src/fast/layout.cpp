@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "fast.h"
 #include "scan.hpp"
@@ -31,7 +32,12 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
     }
     // The buffer is sized from the file, so a compressed file's text cannot be known to fit.
     if (in.compressed()) {
-        std::printf("error: %s is compressed; decodeFastq2 reads compressed files\n", path);
+        if (in.readable())
+            std::printf("error: %s is %s-compressed; decodeFastq2 reads compressed files\n", path,
+                        in.format()->name);
+        else
+            std::printf("error: %s is %s-compressed; this build reads %s text\n", path,
+                        in.format()->name, readableFormats());
         return -1;
     }
     const int64_t size = in.textSize();
@@ -56,18 +62,23 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
 namespace {
 
 constexpr int64_t kHugePage = int64_t{1} << 21;
-// A growing block is grown before a read would get less than this; a block sized by a good
-// guess has this much to spare, so that the read that finds the end needs no growth.
+// A growing block is grown before a read would get less than this (or an eighth of a small
+// block, so that a small guess is read into before it grows); a block sized by a good guess has
+// this much to spare, so that the read that finds the end needs no growth.
 constexpr int64_t kLeastRead = int64_t{1} << 16;
 // Compressed FASTQ inflates to a few times its size; a trailer that records more than this is
 // not trusted ahead of the data.
 constexpr int64_t kTrustedRatio = 8;
+// A compressed text expected to be at least this large is decompressed by a helper thread while
+// this one copies and counts what came before; a smaller one does not repay the thread.
+constexpr int64_t kAheadFrom = int64_t{8} << 20;
 
-// Grows the block to at least `need` bytes, by a quarter at least; false when it cannot.
+// Grows the block to at least `need` bytes, by a quarter at least, and to whole huge pages once
+// it is that large; false when it cannot.
 bool grow(MallocPtr<char> &text, int64_t &capacity, int64_t need) noexcept {
     int64_t next = capacity + capacity / 4;
     if (next < need) next = need;
-    next = (next + kHugePage - 1) & ~(kHugePage - 1);
+    if (next >= kHugePage) next = (next + kHugePage - 1) & ~(kHugePage - 1);
     char *moved = static_cast<char *>(std::realloc(text.get(), static_cast<size_t>(next)));
     if (!moved) return false;
     text.release();
@@ -92,10 +103,13 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
     adviseHugePages(text.get(), static_cast<size_t>(capacity));
     // Faulted in ahead of the reader only where the size is known or recorded: another guess
     // may be far too large, and what is never touched costs no memory. A recorded size is
-    // trusted up to a ratio that real text reaches, so that a damaged trailer costs little.
+    // trusted up to a ratio that real text reaches, so that a damaged record costs little, and
+    // twice as far each time the text reaches half of what is trusted.
     int64_t ahead = known > 0 ? capacity : 0;
     if (in.sizeHintRecorded()) ahead = std::min(capacity, kTrustedRatio * in.fileSize());
-    Prefault prefault(text.get(), static_cast<size_t>(ahead));
+    std::optional<Prefault> prefault;
+    prefault.emplace(text.get(), static_cast<size_t>(ahead));
+    if (in.compressed() && in.sizeHint() >= kAheadFrom) in.readAhead();
     if (known > 0) {
         char *const base = text.get();
         if (!readAll(in, base, known,
@@ -106,11 +120,17 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
         for (;;) {
             // One byte stays free for the closing zero.
             int64_t room = capacity - 1 - size;
-            if (room < kLeastRead) {
-                // The block may move: the helper must be done with the old place first.
-                prefault.stop();
-                if (!grow(text, capacity, size + 1 + kReadPiece)) return LoadEnd::no_memory;
+            if (room < std::min(kLeastRead, capacity / 8 + 1)) {
+                // The block may move: the helper must be done with the old place first, and the
+                // guess that sized it earns no more faulting ahead.
+                prefault.reset();
+                ahead = 0;
+                if (!grow(text, capacity, size + 1 + std::min(kReadPiece, capacity)))
+                    return LoadEnd::no_memory;
                 room = capacity - 1 - size;
+            } else if (ahead > 0 && size > ahead / 2 && ahead < capacity) {
+                ahead = std::min(capacity, 2 * ahead);
+                prefault.emplace(text.get() + size, static_cast<size_t>(ahead - size));
             }
             const int64_t got =
                 in.read(text.get() + size, static_cast<size_t>(std::min(room, kReadPiece)));

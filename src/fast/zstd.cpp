@@ -1,0 +1,64 @@
+// The zstd back end: one frame after another through libzstd. A skippable frame is a stream of
+// its own that gives no text.
+#include <unistd.h>
+#include <zstd.h>
+
+#include <new>
+
+#include "decompress.hpp"
+
+namespace fast {
+
+namespace {
+
+// The longest frame header.
+constexpr std::size_t kFrameHeaderMax = 18;
+
+class ZstdDecompressor final : public Decompressor {
+  public:
+    ZstdDecompressor() noexcept : ctx_(ZSTD_createDCtx()) {}
+    ~ZstdDecompressor() override { ZSTD_freeDCtx(ctx_); }
+    ZstdDecompressor(const ZstdDecompressor &) = delete;
+    ZstdDecompressor &operator=(const ZstdDecompressor &) = delete;
+
+    bool ready() const noexcept { return ctx_ != nullptr; }
+    void reset() noexcept override { ZSTD_DCtx_reset(ctx_, ZSTD_reset_session_only); }
+    Result step(const unsigned char *in, std::size_t in_len, std::size_t &consumed,
+                unsigned char *out, std::size_t out_len, std::size_t &produced,
+                bool /*last*/) noexcept override {
+        ZSTD_inBuffer src{in, in_len, 0};
+        ZSTD_outBuffer dst{out, out_len, 0};
+        const std::size_t rc = ZSTD_decompressStream(ctx_, &dst, &src);
+        consumed = src.pos;
+        produced = dst.pos;
+        if (ZSTD_isError(rc)) return Result::corrupt;
+        // 0: the frame is complete, its checksum checked and all its text handed over.
+        return rc == 0 ? Result::stream_end : Result::progress;
+    }
+
+  private:
+    ZSTD_DCtx *ctx_;
+};
+
+}  // namespace
+
+std::unique_ptr<Decompressor> makeZstdDecompressor() {
+    std::unique_ptr<ZstdDecompressor> d(new (std::nothrow) ZstdDecompressor);
+    if (!d || !d->ready()) return nullptr;
+    return d;
+}
+
+int64_t zstdRecordedSize(int fd, int64_t from, int64_t size) noexcept {
+    // The first frame's header: a writer that knew the text's size put it there (the zstd tool
+    // does for a file, in one frame however many threads compressed it).
+    unsigned char head[kFrameHeaderMax];
+    const ssize_t got = ::pread(fd, head, sizeof head, from);
+    if (got <= 0) return -1;
+    const unsigned long long text = ZSTD_getFrameContentSize(head, static_cast<std::size_t>(got));
+    if (text == ZSTD_CONTENTSIZE_UNKNOWN || text == ZSTD_CONTENTSIZE_ERROR) return -1;
+    // A block gives at most 128 KiB from no less than 4 bytes: a damaged header asks no more.
+    const unsigned long long most = static_cast<unsigned long long>(size) * 32768;
+    return static_cast<int64_t>(text < most ? text : most);
+}
+
+}  // namespace fast
