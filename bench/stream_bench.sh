@@ -13,7 +13,8 @@
 #   table    the comparison above (the default);
 #   sweep    the stream alone at batch sizes of 256 KiB, 1, 4 and 16 MiB and 1, 2 and the
 #            default number of threads, on each file;
-#   hugetlb  decodeFastq2 with and without GLIBC_TUNABLES=glibc.malloc.hugetlb=1.
+#   hugetlb  decodeFastq2 on the plain and gzip -6 files, and the stream on the plain one,
+#            with and without GLIBC_TUNABLES=glibc.malloc.hugetlb=1.
 # It installs what it compares with when missing (Debian packages isal, tabix, pigz, libhts-dev,
 # zlib1g-dev, time), and then builds bin/kseq_count in the build tree if it was not built.
 # FAST_BENCH_MB sets the file size (default 1024), ROUNDS the rounds (default 3); the files are
@@ -121,6 +122,7 @@ add() {
 if [[ $parts == *" table "* ]]; then
     names=()
     commands=()
+    at=()
     for f in plain gz bgzf; do
         case $f in
         plain) path=$fq label=plain ;;
@@ -202,18 +204,29 @@ if [[ $parts == *" sweep "* ]]; then
 fi
 
 if [[ $parts == *" hugetlb "* ]]; then
-    names=("decodeFastq2, plain" "decodeFastq2, plain, hugetlb=1" "decodeFastq2, gzip -6"
-           "decodeFastq2, gzip -6, hugetlb=1")
-    commands=("$bin/toolkit_run decode2 $fq"
-              "GLIBC_TUNABLES=glibc.malloc.hugetlb=1 $bin/toolkit_run decode2 $fq"
-              "$bin/toolkit_run decode2 $gz"
-              "GLIBC_TUNABLES=glibc.malloc.hugetlb=1 $bin/toolkit_run decode2 $gz")
+    # glibc then advises the memory it maps for transparent huge pages (madvise mode).
+    huge="GLIBC_TUNABLES=glibc.malloc.hugetlb=1"
+    names=()
+    commands=()
+    at=()
+    for f in plain gz; do
+        case $f in
+        plain) path=$fq label=plain ;;
+        gz) path=$gz label="gzip -6" ;;
+        esac
+        add "decode $f" "decodeFastq2, $label" "$bin/toolkit_run decode2 $path"
+        add "decode $f huge" "decodeFastq2, $label, hugetlb=1" "$huge $bin/toolkit_run decode2 $path"
+    done
+    add "stream plain" "stream, plain" "$bin/stream_count $fq"
+    add "stream plain huge" "stream, plain, hugetlb=1" "$huge $bin/stream_count $fq"
     measure
-    printf '%-34s %8s %8s %10s\n' "decodeFastq2, malloc" seconds "MB/s" "peak RSS MB"
+    printf '%-34s %8s %8s %10s\n' "reader, malloc" seconds "MB/s" "peak RSS MB"
     for i in "${!commands[@]}"; do
         awk -v n="${names[$i]}" -v s="${best[$i]}" -v b="$bytes" -v r="${peak[$i]}" 'BEGIN {
             printf "%-34s %8.2f %8.0f %10.1f\n", n, s, b / 1e6 / (s > 0 ? s : 0.001), r / 1024 }'
     done
-    awk -v a="${best[1]}" -v b="${best[0]}" -v c="${best[3]}" -v d="${best[2]}" 'BEGIN {
-        printf "hugetlb=1 / default: plain %.2f, gzip -6 %.2f\n", a / b, c / d }'
+    for key in "decode plain" "decode gz" "stream plain"; do
+        awk -v n="$key" -v a="${best[${at[$key huge]}]}" -v b="${best[${at[$key]}]}" 'BEGIN {
+            printf "%s: hugetlb=1 takes %.2fx the time\n", n, a / b }'
+    done
 fi
