@@ -12,7 +12,8 @@
 # with their targets. STREAM_BENCH picks the parts, any of:
 #   table    the comparison above (the default);
 #   sweep    the stream alone at batch sizes of 256 KiB, 1, 4 and 16 MiB and 1, 2 and the
-#            default number of threads, on each file;
+#            default number of threads (0), on each file; SWEEP_BATCHES and SWEEP_THREADS
+#            take other lists of bytes and threads;
 #   hugetlb  decodeFastq2 on the plain and gzip -6 files, and the stream on the plain one,
 #            with and without GLIBC_TUNABLES=glibc.malloc.hugetlb=1.
 # It installs what it compares with when missing (Debian packages isal, tabix, pigz, libhts-dev,
@@ -168,8 +169,8 @@ if [[ $parts == *" table "* ]]; then
 fi
 
 if [[ $parts == *" sweep "* ]]; then
-    sizes=(262144 1048576 4194304 16777216)
-    threads=(1 2 0)
+    read -r -a sizes <<< "${SWEEP_BATCHES:-262144 1048576 4194304 16777216}"
+    read -r -a threads <<< "${SWEEP_THREADS:-1 2 0}"
     names=()
     commands=()
     for f in "$fq" "$gz" "$bgzf"; do
@@ -190,7 +191,11 @@ if [[ $parts == *" sweep "* ]]; then
     echo "the stream alone, by batch size and threads (0: the default), seconds / peak RSS MiB:"
     i=0
     for f in plain "gzip -6" BGZF; do
-        printf '%-10s %-9s %16s %16s %16s\n' "$f" batch "1 thread" "2 threads" "default"
+        head=$(printf '%-10s %-9s' "$f" batch)
+        for t in "${threads[@]}"; do
+            head+=$(printf ' %16s' "$([ "$t" = 0 ] && echo default || echo "threads=$t")")
+        done
+        echo "$head"
         for s in "${sizes[@]}"; do
             line=$(printf '%-10s %-9s' "" "$((s >> 10)) KiB")
             for _ in "${threads[@]}"; do
