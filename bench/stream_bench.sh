@@ -14,8 +14,9 @@
 #   sweep    the stream alone at batch sizes of 256 KiB, 1, 4 and 16 MiB and 1, 2 and the
 #            default number of threads (0), on each file; SWEEP_BATCHES and SWEEP_THREADS
 #            take other lists of bytes and threads;
-#   hugetlb  decodeFastq2 on the plain and gzip -6 files, and the stream on the plain one,
-#            with and without GLIBC_TUNABLES=glibc.malloc.hugetlb=1.
+#   hugetlb  decodeFastq2 on the plain and gzip -6 files, the stream on the plain one, and
+#            the steps of decoding, three passes over the records in a scattered order and
+#            freeing them, with and without GLIBC_TUNABLES=glibc.malloc.hugetlb=1.
 # It installs what it compares with when missing (Debian packages isal, tabix, pigz, libhts-dev,
 # zlib1g-dev, time), and then builds bin/kseq_count in the build tree if it was not built.
 # FAST_BENCH_MB sets the file size (default 1024), ROUNDS the rounds (default 3); the files are
@@ -69,12 +70,14 @@ echo "FASTQ: $bytes bytes; gzip -6 copy: $(stat -c %s "$gz") bytes; BGZF copy: $
 echo "transparent huge pages: $(cat /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null || echo unknown)"
 
 # measure: runs commands[] ROUNDS times, taking turns; fills best[i] (seconds), peak[i] (KiB)
-# and leaves each command's standard output of the last round in $work/out.i.
+# and leaves each command's standard output of the last round in $work/out.i, of all rounds in
+# $work/all.i.
 declare -a names commands
 declare -A best peak
 measure() {
     best=()
     peak=()
+    rm -f "$work"/all.*
     for _ in $(seq "$rounds"); do
         for i in "${!commands[@]}"; do
             if ! /usr/bin/time -f "%e %M" -o "$work/time" bash -c "${commands[$i]}" \
@@ -82,6 +85,7 @@ measure() {
                 echo "failed: ${commands[$i]}" >&2
                 exit 1
             fi
+            cat "$work/out.$i" >> "$work/all.$i"
             read -r secs kb < <(tail -n 1 "$work/time")
             if [ -z "${best[$i]:-}" ] || awk -v a="$secs" -v b="${best[$i]}" 'BEGIN { exit !(a < b) }'
             then
@@ -224,14 +228,25 @@ if [[ $parts == *" hugetlb "* ]]; then
     done
     add "stream plain" "stream, plain" "$bin/stream_count $fq"
     add "stream plain huge" "stream, plain, hugetlb=1" "$huge $bin/stream_count $fq"
+    add walk "decode, scattered passes, free" "$bin/toolkit_run walk $fq"
+    add "walk huge" "the same, hugetlb=1" "$huge $bin/toolkit_run walk $fq"
     measure
     printf '%-34s %8s %8s %10s\n' "reader, malloc" seconds "MB/s" "peak RSS MB"
     for i in "${!commands[@]}"; do
         awk -v n="${names[$i]}" -v s="${best[$i]}" -v b="$bytes" -v r="${peak[$i]}" 'BEGIN {
             printf "%-34s %8.2f %8.0f %10.1f\n", n, s, b / 1e6 / (s > 0 ? s : 0.001), r / 1024 }'
     done
-    for key in "decode plain" "decode gz" "stream plain"; do
+    for key in "decode plain" "decode gz" "stream plain" walk; do
         awk -v n="$key" -v a="${best[${at[$key huge]}]}" -v b="${best[${at[$key]}]}" 'BEGIN {
             printf "%s: hugetlb=1 takes %.2fx the time\n", n, a / b }'
+    done
+    # The steps of the walk, best of the rounds each.
+    for key in walk "walk huge"; do
+        awk -v n="${names[${at[$key]}]}" '{
+            for (f = 1; f < NF; ++f)
+                if ($f == "decode" || $f == "scattered" || $f == "release")
+                    if (!($f in t) || $(f + 1) < t[$f]) t[$f] = $(f + 1) }
+            END { printf "%-34s decodeFastq2 %.2f s, three scattered passes %.2f s, free %.2f s\n",
+                         n, t["decode"], t["scattered"], t["release"] }' "$work/all.${at[$key]}"
     done
 fi
