@@ -34,8 +34,10 @@ command -v igzip >/dev/null || need+=(isal)
 command -v bgzip >/dev/null || need+=(tabix)
 command -v pigz >/dev/null || need+=(pigz)
 [ -x /usr/bin/time ] || need+=(time)
-[ -f /usr/include/htslib/kseq.h ] || need+=(libhts-dev)
-[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
+# has_header NAME: the C compiler finds the header.
+has_header() { echo "#include <$1>" | "${CC:-cc}" -E -x c - >/dev/null 2>&1; }
+has_header htslib/kseq.h || need+=(libhts-dev)
+has_header zlib.h || need+=(zlib1g-dev)
 if [ ${#need[@]} -gt 0 ]; then
     echo "installing the peers: ${need[*]}"
     apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
