@@ -90,22 +90,32 @@ fast_add_cmake_consumer(packaging.find_package_c ${_pkg_dir}/c decode_fastq
 fast_add_cmake_consumer(packaging.find_package_c_static ${_pkg_dir}/c decode_fastq
                         ${_pkg_dir}/decode_fastq.expected "${_pkg_example_args}" static
                         -DFAST_USE_STATIC_LIBS=ON)
+# The streaming example reads the example file as both files of a pair.
+fast_add_cmake_consumer(packaging.find_package_c_stream ${_pkg_dir}/c stream_fastq
+                        ${_pkg_dir}/stream_fastq_pair.expected
+                        "${_pkg_example_args}|${_pkg_example_args}" shared)
 fast_add_cmake_consumer(packaging.find_package_cxx ${_pkg_dir}/cxx consumer_cxx
                         ${_pkg_dir}/cxx.expected "" static)
 
 find_program(FAST_PKG_CONFIG NAMES pkg-config pkgconf)
-foreach(_linkage shared static)
+# Each C example from pkg-config; the decoding one with the shared and the static library.
+foreach(_linkage shared static stream)
     set(_name packaging.pkg_config_c)
+    set(_example decode_fastq)
     if(_linkage STREQUAL "static")
         string(APPEND _name _static)
+    elseif(_linkage STREQUAL "stream")
+        string(APPEND _name _stream)
+        set(_example stream_fastq)
+        set(_linkage shared)
     endif()
     add_test(NAME ${_name}
              COMMAND ${CMAKE_COMMAND} -DPKG_CONFIG=${FAST_PKG_CONFIG}
                      -DPKGCONFIG_DIR=${_pkg_prefix}/${FAST_INSTALL_PKGCONFIGDIR}
                      -DCC=${CMAKE_C_COMPILER} "-DCFLAGS=${_pkg_c_flags}"
-                     -DSOURCE=${PROJECT_SOURCE_DIR}/examples/decode_fastq.c
+                     -DSOURCE=${PROJECT_SOURCE_DIR}/examples/${_example}.c
                      -DBINARY_DIR=${_pkg_work}/${_name}
-                     -DEXPECTED=${_pkg_dir}/decode_fastq.expected
+                     -DEXPECTED=${_pkg_dir}/${_example}.expected
                      -DEXPECTED_VERSION=${PROJECT_VERSION} "-DARGS=${_pkg_example_args}"
                      -DLINKAGE=${_linkage} -DSOVERSION=${FAST_SOVERSION}
                      -P ${_pkg_dir}/pkg_config_consumer.cmake)

@@ -9,3 +9,13 @@ fast_add_gtest(toolkit_tests
 # The decoders over the shared hostile files, which the `hostile` fixture writes first.
 fast_add_gtest(toolkit_hostile_tests HOSTILE toolkit_hostile.cpp LIBS ZLIB::ZLIB fast_formats
                LABEL toolkit)
+
+# The streaming example built in the tree, on a pair whose second file (two entries, from a pipe)
+# ends first: the stream's reason on standard error after the pairs before it, and status 1.
+add_executable(stream_fastq ${PROJECT_SOURCE_DIR}/examples/stream_fastq.c)
+target_link_libraries(stream_fastq PRIVATE fast fast_warnings)
+add_test(NAME example.stream_fastq_second_ends_first
+         COMMAND sh -c "head -n 8 \"$1\" | \"$0\" \"$1\" -; echo \"status $?\""
+                 $<TARGET_FILE:stream_fastq> ${PROJECT_SOURCE_DIR}/examples/reads.fq)
+set_tests_properties(example.stream_fastq_second_ends_first PROPERTIES
+                     PASS_REGULAR_EXPRESSION "the second file ended first, after 2 entries\nstatus 1")
