@@ -258,7 +258,7 @@ SeqEntry *decodeFastq(const char *path, int32_t *count, int64_t *base_total, cha
 typedef struct FastqStream FastqStream;
 
 /* The most text of one batch when openFastqStream() is given 0. */
-#define FAST_STREAM_BATCH_BYTES (4 << 20)
+#define FAST_STREAM_BATCH_BYTES (1 << 20)
 
 /* Opens `path` for reading in batches of at most batch_bytes bytes of text
  * (0: FAST_STREAM_BATCH_BYTES), with at most `threads` threads in all, the
