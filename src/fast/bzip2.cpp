@@ -48,9 +48,7 @@ class Bzip2Decompressor final : public Decompressor {
 }  // namespace
 
 std::unique_ptr<Decompressor> makeBzip2Decompressor() {
-    std::unique_ptr<Bzip2Decompressor> d(new (std::nothrow) Bzip2Decompressor);
-    if (!d || !d->ready()) return nullptr;
-    return d;
+    return makeReady<Bzip2Decompressor>();
 }
 
 }  // namespace fast

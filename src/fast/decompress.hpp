@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 namespace fast {
 
@@ -64,6 +65,14 @@ const FormatInfo *formatOf(const unsigned char *p, std::size_t n, bool &undecide
 
 // The formats this build reads, for messages: "plain and gzip", "plain, gzip, zstd and xz".
 const char *readableFormats() noexcept;
+
+// A new back end of type D, or nullptr when it or its library's state cannot be had.
+template <class D>
+std::unique_ptr<Decompressor> makeReady() {
+    std::unique_ptr<D> d(new (std::nothrow) D);
+    if (!d || !d->ready()) return nullptr;
+    return d;
+}
 
 // The back ends, each built when its library is: gzip over whichever inflate library the build
 // uses, zstd over libzstd, xz over liblzma, bzip2 over libbz2.

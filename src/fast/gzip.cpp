@@ -83,9 +83,7 @@ std::size_t bgzfBlockSize(const unsigned char *p, std::size_t n) noexcept {
 }
 
 std::unique_ptr<Decompressor> makeGzipDecompressor() {
-    std::unique_ptr<GzipDecompressor> d(new (std::nothrow) GzipDecompressor);
-    if (!d || !d->ready()) return nullptr;
-    return d;
+    return makeReady<GzipDecompressor>();
 }
 
 int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept {

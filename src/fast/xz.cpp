@@ -51,9 +51,7 @@ class XzDecompressor final : public Decompressor {
 }  // namespace
 
 std::unique_ptr<Decompressor> makeXzDecompressor() {
-    std::unique_ptr<XzDecompressor> d(new (std::nothrow) XzDecompressor);
-    if (!d || !d->ready()) return nullptr;
-    return d;
+    return makeReady<XzDecompressor>();
 }
 
 }  // namespace fast

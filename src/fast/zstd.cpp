@@ -43,9 +43,7 @@ class ZstdDecompressor final : public Decompressor {
 }  // namespace
 
 std::unique_ptr<Decompressor> makeZstdDecompressor() {
-    std::unique_ptr<ZstdDecompressor> d(new (std::nothrow) ZstdDecompressor);
-    if (!d || !d->ready()) return nullptr;
-    return d;
+    return makeReady<ZstdDecompressor>();
 }
 
 int64_t zstdRecordedSize(int fd, int64_t from, int64_t size) noexcept {
