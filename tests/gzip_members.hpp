@@ -10,14 +10,6 @@
 
 namespace fast_test {
 
-// Window bits that cover n bytes of text, and memory for as much: a larger window would find
-// nothing more, and small ones make writing many small members cheap.
-inline int windowBits(size_t n) {
-    int bits = 9;
-    while (bits < MAX_WBITS && (size_t{1} << bits) < n) ++bits;
-    return bits;
-}
-
 // `size` bytes at `data` as gzip members of at most `member` bytes of text each (one member
 // when 0), each compressed at `level`; an empty text gives one empty member.
 inline std::string gzipMembers(const void *data, size_t size, int level, size_t member = 0) {
@@ -56,20 +48,23 @@ inline std::string bgzfBlocks(const void *data, size_t size, size_t block = 6528
     const auto le = [&out](unsigned long v, int bytes) {
         for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
     };
+    // One raw deflate stream for every block, reset between them, as for the members above.
+    static z_stream *const z = [] {
+        z_stream *made = new z_stream{};
+        if (deflateInit2(made, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            std::abort();
+        return made;
+    }();
     for (size_t at = 0;; at += block) {
         const size_t n = at < size ? std::min(block, size - at) : 0;
-        z_stream z{};
-        const int bits = windowBits(n);
-        if (deflateInit2(&z, 6, Z_DEFLATED, -bits, bits - 7, Z_DEFAULT_STRATEGY) != Z_OK)
-            std::abort();
-        std::string deflated(deflateBound(&z, n), '\0');
-        z.next_in = const_cast<Bytef *>(text + at);
-        z.avail_in = static_cast<uInt>(n);
-        z.next_out = reinterpret_cast<Bytef *>(&deflated[0]);
-        z.avail_out = static_cast<uInt>(deflated.size());
-        if (deflate(&z, Z_FINISH) != Z_STREAM_END) std::abort();
-        deflated.resize(z.total_out);
-        deflateEnd(&z);
+        if (deflateReset(z) != Z_OK) std::abort();
+        std::string deflated(deflateBound(z, n), '\0');
+        z->next_in = const_cast<Bytef *>(text + at);
+        z->avail_in = static_cast<uInt>(n);
+        z->next_out = reinterpret_cast<Bytef *>(&deflated[0]);
+        z->avail_out = static_cast<uInt>(deflated.size());
+        if (deflate(z, Z_FINISH) != Z_STREAM_END) std::abort();
+        deflated.resize(z->total_out);
         out += std::string("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
         le(deflated.size() + 25, 2);
         out += deflated;
