@@ -263,7 +263,8 @@ typedef struct FastqStream FastqStream;
 /* Opens `path` for reading in batches of at most batch_bytes bytes of text
  * (0: FAST_STREAM_BATCH_BYTES), with at most `threads` threads in all, the
  * caller's included: 1 reads in the calling thread, 0 as many as are useful
- * here (one helper, or one a core for BGZF, up to 8). Returns the stream, to
+ * here (one helper, or for gzip data, whose BGZF blocks inflate apart, one a
+ * core up to 8). Returns the stream, to
  * be closed with closeFastqStream(), or NULL with errno set: EINVAL for a
  * negative argument or a NULL path, what open(2) gives for a path that
  * cannot be opened (ENOENT, EACCES, ...), EISDIR for a directory, ENOMEM.
