@@ -179,7 +179,7 @@ bool Input::readAhead(const AheadOptions &options) noexcept {
         try {
             s.threads[i] = std::thread([this] {
                 BgzfJob job;
-                while (fillSlot(true, &job)) {
+                while (fillSlot(true, job)) {
                 }
             });
             ++s.started;
@@ -235,10 +235,10 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
     return job.count > 0;
 }
 
-// Claims the next block and fills it, in the calling thread: false when there is nothing more
-// to claim (stopped, or the text has ended), or when no block is free and `wait` is not set.
-// A helper passes its `job`, and inflates BGZF blocks with it.
-bool Input::fillSlot(bool wait, BgzfJob *job) noexcept {
+// Claims the next block and fills it, in the calling thread, inflating BGZF blocks with that
+// thread's `job`: false when there is nothing more to claim (stopped, or the text has ended),
+// or when no block is free and `wait` is not set.
+bool Input::fillSlot(bool wait, BgzfJob &job) noexcept {
     Ahead &a = *ahead_;
     std::unique_lock<std::mutex> reading(a.reading);
     std::size_t k;
@@ -253,11 +253,11 @@ bool Input::fillSlot(bool wait, BgzfJob *job) noexcept {
     }
     Ahead::Slot &slot = a.slot(k);
     const std::size_t room = a.options.slot;
-    if (job && takeBlocks(*job, room)) {
+    if (takeBlocks(job, room)) {
         // The next claimer reads on while these blocks inflate.
         reading.unlock();
         bool failed = false;
-        const std::size_t text = job->inflate(slot.data, room, failed);
+        const std::size_t text = job.inflate(slot.data, room, failed);
         {
             std::lock_guard<std::mutex> lock(a.mutex);
             slot.size = text;
@@ -284,7 +284,7 @@ bool Input::fillSlot(bool wait, BgzfJob *job) noexcept {
 int64_t Input::take(Chunk &chunk) noexcept {
     Ahead &a = *ahead_;
     for (;;) {
-        if (a.options.helpers == 0) fillSlot(false, &a.own_job);
+        if (a.options.helpers == 0) fillSlot(false, a.own_job);
         std::unique_lock<std::mutex> lock(a.mutex);
         a.changed.wait(lock, [&] {
             return (a.taken < a.claimed && a.slot(a.taken).ready) ||

@@ -58,9 +58,9 @@ class Input {
 
     // How text is read ahead of read() and take(): into `slots` blocks of `slot` bytes, each
     // with `headroom` bytes before it that its taker may write (to put text before it) and one
-    // byte after it. `helpers` threads fill them: none fills each block in the calling thread
-    // when it is taken; with more than one, BGZF blocks are inflated in parallel and delivered in
-    // order.
+    // byte after it. `helpers` threads fill them (none: each block is filled in the calling
+    // thread when it is taken). BGZF blocks are inflated whole and checked before their text is
+    // handed over; with more than one helper, several at once, delivered in order.
     struct AheadOptions {
         int helpers = 1;
         std::size_t slot = std::size_t{1} << 20;
@@ -69,7 +69,8 @@ class Input {
     };
 
     // Sets up reading ahead; the helpers end with the Input, or at the end of the text. False
-    // when the blocks or a thread cannot be had; reading then goes on as before. Once only.
+    // when the blocks cannot be had; reading then goes on as before. Where no thread can be
+    // started, the taker fills each block itself. Once only.
     bool readAhead(const AheadOptions &options) noexcept;
     bool readAhead() noexcept { return readAhead(AheadOptions{}); }
 
@@ -94,7 +95,7 @@ class Input {
     int64_t readCompressed(char *buf, std::size_t n) noexcept;
     int64_t fill() noexcept;
     void fail(const char *why, const char *detail = nullptr) noexcept;
-    bool fillSlot(bool wait, BgzfJob *job) noexcept;
+    bool fillSlot(bool wait, BgzfJob &job) noexcept;
     bool takeBlocks(BgzfJob &job, std::size_t room) noexcept;
     int64_t readAheadCopy(char *buf, std::size_t n) noexcept;
 

@@ -79,11 +79,8 @@ bool grow(MallocPtr<char> &text, int64_t &capacity, int64_t need) noexcept {
     int64_t next = capacity + capacity / 4;
     if (next < need) next = need;
     if (next >= kHugePage) next = (next + kHugePage - 1) & ~(kHugePage - 1);
-    char *moved = static_cast<char *>(std::realloc(text.get(), static_cast<size_t>(next)));
-    if (!moved) return false;
-    text.release();
-    text.reset(moved);
-    adviseHugePages(moved, static_cast<size_t>(next));
+    if (!resize(text, static_cast<size_t>(next))) return false;
+    adviseHugePages(text.get(), static_cast<size_t>(next));
     capacity = next;
     return true;
 }
@@ -141,10 +138,7 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
         }
         if (size == 0) return LoadEnd::empty;
         // Trimming a block returns its unused tail, which was never touched.
-        if (char *trimmed = static_cast<char *>(std::realloc(text.get(), size + 1))) {
-            text.release();
-            text.reset(trimmed);
-        }
+        resize(text, static_cast<size_t>(size) + 1);
     }
     text.get()[size] = 0;
     return LoadEnd::loaded;

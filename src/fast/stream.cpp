@@ -123,12 +123,9 @@ struct FastqStream {
         const uintptr_t old = address(stitch.get());
         const bool inside =
             !in_block && keep && address(keep) >= old && address(keep) < old + stitch_cap;
-        char *p = static_cast<char *>(std::realloc(stitch.get(), cap));
-        if (!p) return false;
-        stitch.release();
-        stitch.reset(p);
+        if (!fast::resize(stitch, cap)) return false;
         stitch_cap = cap;
-        if (inside) keep = moved(keep, old, address(p));
+        if (inside) keep = moved(keep, old, address(stitch.get()));
         return true;
     }
 
@@ -202,29 +199,24 @@ struct FastqStream {
         if (arena_cap - used >= need) return true;
         const std::size_t cap = std::max(arena_cap * 2, used + need);
         const uintptr_t old = address(arena.get());
-        char *p = static_cast<char *>(std::realloc(arena.get(), cap));
-        if (!p) return false;
-        arena.release();
-        arena.reset(p);
+        if (!fast::resize(arena, cap)) return false;
         arena_cap = cap;
+        const uintptr_t now = address(arena.get());
         for (int32_t i = 0; i < count; ++i) {
             SeqEntry &e = entries.get()[i];
-            e.name = moved(e.name, old, address(p));
-            e.comment = moved(e.comment, old, address(p));
-            e.bases = moved(e.bases, old, address(p));
-            e.quals = moved(e.quals, old, address(p));
+            e.name = moved(e.name, old, now);
+            e.comment = moved(e.comment, old, now);
+            e.bases = moved(e.bases, old, now);
+            e.quals = moved(e.quals, old, now);
         }
-        w = p + used;
+        w = arena.get() + used;
         return true;
     }
 
     bool reserveEntries(int32_t count) noexcept {
         if (static_cast<std::size_t>(count) < entries_cap) return true;
         const std::size_t cap = std::max<std::size_t>(64, entries_cap * 2);
-        auto *p = static_cast<SeqEntry *>(std::realloc(entries.get(), cap * sizeof(SeqEntry)));
-        if (!p) return false;
-        entries.release();
-        entries.reset(p);
+        if (!fast::resize(entries, cap)) return false;
         entries_cap = cap;
         return true;
     }

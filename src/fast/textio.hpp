@@ -19,6 +19,17 @@ struct FreeDeleter {
 template <class T>
 using MallocPtr = std::unique_ptr<T, FreeDeleter>;
 
+// Moves the block to `count` elements with realloc(), its contents kept; false, with the block
+// as it was, when that cannot be had.
+template <class T>
+bool resize(MallocPtr<T> &block, std::size_t count) noexcept {
+    T *moved = static_cast<T *>(std::realloc(block.get(), count * sizeof(T)));
+    if (!moved) return false;
+    block.release();
+    block.reset(moved);
+    return true;
+}
+
 // Files are read in pieces of kReadPiece bytes, so that the pass that runs over each piece as
 // it arrives finds it in the cache.
 constexpr int64_t kReadPiece = int64_t{1} << 20;
