@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 #include "fast.h"
 #include "fuzz_decode_input.hpp"
 

@@ -1,5 +1,5 @@
 // decodeFastq2 on arbitrary bytes, checked against the invariants of its result.
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 #include "fuzz_decode_input.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -9,11 +9,11 @@
 //    as the bytes themselves (unless they start with a compressed format's magic of their own).
 #include <string>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
+#include "codecs/gzip.hpp"
+#include "fastq/stream.hpp"
 #include "fuzz_decode_input.hpp"
-#include "gzip.hpp"
 #include "gzip_members.hpp"
-#include "stream.hpp"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include "byte_reader.hpp"
-#include "input.hpp"
+#include "input/input.hpp"
 #include "link_filter.hpp"
 #include "record_scanner.hpp"
 

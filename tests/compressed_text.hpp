@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 #include "gzip_members.hpp"
 #if FAST_HAVE_ZSTD
 #include <zstd.h>

@@ -18,7 +18,7 @@
 
 #include "compressed_text.hpp"
 #include "fast.h"
-#include "stream.hpp"
+#include "fastq/stream.hpp"
 
 namespace toolkit {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "input.hpp"
+#include "input/input.hpp"
 
 namespace clean_replace {
 

@@ -7,7 +7,7 @@
 
 #include "byte_reader.hpp"
 #include "fast.h"
-#include "input.hpp"
+#include "input/input.hpp"
 #include "link_filter.hpp"
 
 namespace clean_replace {

@@ -1,12 +1,12 @@
 // The gzip back end: one member after another, over whichever inflate library the build uses.
-#include "gzip.hpp"
+#include "codecs/gzip.hpp"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <new>
 
-#include "inflate.hpp"
+#include "codecs/inflate.hpp"
 
 namespace fast {
 

@@ -17,8 +17,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "gzip.hpp"
-#include "input.hpp"
+#include "codecs/gzip.hpp"
+#include "input/input.hpp"
 
 namespace fast {
 

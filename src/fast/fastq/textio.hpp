@@ -9,7 +9,7 @@
 #include <memory>
 #include <type_traits>
 
-#include "input.hpp"
+#include "input/input.hpp"
 
 namespace fast {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 
 namespace fast {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "arrays/radix_sort.hpp"
 #include "fast.h"
-#include "radix_sort.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "input.hpp"
+#include "input/input.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "input_io.hpp"
+#include "input/input_io.hpp"
 
 namespace fast {
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <thread>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 
 namespace fast {
 

@@ -4,8 +4,8 @@
 
 #include <new>
 
-#include "decompress.hpp"
-#include "inflate.hpp"
+#include "codecs/decompress.hpp"
+#include "codecs/inflate.hpp"
 
 namespace fast {
 

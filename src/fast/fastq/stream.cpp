@@ -4,7 +4,7 @@
 // (the zero byte put there) may go on: unless the window ends where the text does, it is read
 // again once the next block is behind it, moved into that block's headroom (or, when it is
 // long, into a buffer of its own together with enough blocks after it).
-#include "stream.hpp"
+#include "fastq/stream.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,9 +15,9 @@
 #include <new>
 #include <thread>
 
-#include "input.hpp"
-#include "scan.hpp"
-#include "textio.hpp"
+#include "fastq/scan.hpp"
+#include "fastq/textio.hpp"
+#include "input/input.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 
 namespace fast {
 

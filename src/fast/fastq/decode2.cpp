@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "fast.h"
-#include "scan.hpp"
-#include "textio.hpp"
+#include "fastq/scan.hpp"
+#include "fastq/textio.hpp"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 
 namespace fast {
 

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "fast.h"
-#include "scan.hpp"
-#include "textio.hpp"
+#include "fastq/scan.hpp"
+#include "fastq/textio.hpp"
 
 namespace fast {
 

@@ -3,7 +3,7 @@
 // then exchange every key into its bucket's next free place), each bucket the same way, and a
 // bucket of a few hundred keys at most finished by a sorting network in 256-bit registers
 // where the processor has AVX2, by insertion where it has not.
-#include "radix_sort.hpp"
+#include "arrays/radix_sort.hpp"
 
 #include <algorithm>
 #include <array>

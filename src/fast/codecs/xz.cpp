@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "decompress.hpp"
+#include "codecs/decompress.hpp"
 
 namespace fast {
 

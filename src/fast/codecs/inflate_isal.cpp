@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "inflate.hpp"
+#include "codecs/inflate.hpp"
 
 namespace fast {
 
