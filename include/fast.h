@@ -321,6 +321,59 @@ int64_t fastqStreamSkipped(const FastqStream *stream);
 void closeFastqStream(FastqStream *stream);
 
 /* ======================================================================
+ * Writer
+ *
+ * Writes entries as FASTQ/FASTA text, plain or compressed, to a file or
+ * standard output. A FASTQ entry (is_fasta 0) is written as "@" name,
+ * " " comment when comment is not NULL (an empty comment keeps its blank),
+ * a line feed, its bases on one line, "+" on a line, and its quality
+ * values plus 33 on one line; a FASTA entry (is_fasta 1) as ">" name[ " "
+ * comment], a line feed and its bases on one line (quals is not read).
+ * Values 0 to 93 are written as "!" to "~".
+ *
+ * Only what reads back. Every entry the writer accepts reads back through
+ * decodeFastq2() and the streaming reader as the same entry: name, comment,
+ * length, bases, quals (for FASTQ) and is_fasta. Before a batch is written
+ * each of its entries is checked, and the whole batch is refused, nothing
+ * of it written, when one of them
+ *   - has a NULL name, or a blank or line feed in its name;
+ *   - has a line feed in its comment;
+ *   - has a negative length, or NULL bases (or, for FASTQ, NULL quals)
+ *     with length > 0;
+ *   - has a line feed or a zero byte among its bases, or "+" or ">" as its
+ *     first base (the reader takes such a line for the end of the bases);
+ *   - has the quality value -33 or -23 (written as a zero byte or a line
+ *     feed), or -1 (a blank, which selects the numeric reading) among its
+ *     first 20 values;
+ *   - has is_fasta other than 0 or 1;
+ *   - is of the other kind than the entry written before it: the reader
+ *     takes the lines after a FASTQ entry's quality line for more quality
+ *     up to the next "@" line, and a FASTA entry's bases run on to the next
+ *     ">" or "+" line, so a file holds FASTQ entries or FASTA entries.
+ * Every other entry is accepted. Of the entries decodeFastq2() returns,
+ * only these can be refused: an entry of the other kind than the one
+ * before it (decodeFastq2 reads such a text only with a separator line),
+ * and an entry whose quality was read over several lines with a blank
+ * among its first 20 values.
+ * ====================================================================== */
+
+/* An open writer; opaque. */
+typedef struct FastqWriter FastqWriter;
+
+#define FAST_WRITE_AUTO 0  /* by the path: ".gz" or ".bgz" BGZF, ".zst" zstd, else plain */
+#define FAST_WRITE_PLAIN 1 /* plain text */
+#define FAST_WRITE_BGZF 2  /* BGZF: gzip members of at most 65280 bytes of text each */
+#define FAST_WRITE_ZSTD 3  /* one zstd frame */
+
+FastqWriter *openFastqWriter(const char *path, int32_t format, int32_t level, int32_t threads);
+int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t count);
+int32_t writeFastqPairBatch(FastqWriter *first, FastqWriter *second, const SeqEntry *first_entries,
+                            const SeqEntry *second_entries, int32_t count);
+int32_t finishFastqWriter(FastqWriter *writer);
+const char *fastqWriterError(const FastqWriter *writer);
+void closeFastqWriter(FastqWriter *writer);
+
+/* ======================================================================
  * Matrices with arbitrary index bounds
  * ====================================================================== */
 
