@@ -137,7 +137,7 @@ bool Output::open(const char *path, const FormatInfo *format, int level, int thr
         const std::size_t unit = w ? w->unit : 1;
         const std::size_t want = slot_bytes ? slot_bytes : kSlotBytes;
         slot_bytes_ = std::max<std::size_t>(1, (want + (slot_bytes ? unit - 1 : 0)) / unit) * unit;
-        slot_count_ = threaded ? 2 * static_cast<std::size_t>(compressing) + 3 : 1;
+        slot_count_ = !threaded ? 1 : apart ? 2 * static_cast<std::size_t>(compressing) + 3 : 3;
         slots_.reset(new (std::nothrow) Slot[slot_count_]);
         if (!slots_) {
             errno = ENOMEM;
