@@ -36,6 +36,7 @@ struct FastqWriter {
     // Whether the writer can take more; an output failure is the writer's too.
     bool usable() noexcept {
         if (!failed && out.failed()) failed = true;
+        if (!failed && finish_result == 0) fail("the writer is finished");
         return !failed && finish_result > 0;
     }
 };

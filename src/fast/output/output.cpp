@@ -18,8 +18,10 @@ namespace {
 
 // Text of about this much goes into one slot.
 constexpr std::size_t kSlotBytes = std::size_t{1} << 20;
-// Helpers a core at most, whatever the machine.
+// Compressing helpers a core at most, whatever the machine, and at most whatever is asked for:
+// each holds a few slots.
 constexpr int kMostHelpers = 8;
+constexpr int kMostThreads = 64;
 
 // write(2) of the whole range: short writes are continued and signals resumed; false with errno.
 bool writeAll(int fd, const unsigned char *p, std::size_t n) noexcept {
@@ -125,8 +127,10 @@ bool Output::open(const char *path, const FormatInfo *format, int level, int thr
         const int compressing = !threaded || !w ? 0
                                 : !apart        ? 1
                                 : threads == 0  ? cores()
-                                                : threads - 1;
-        const int workers = w && !apart && threaded ? (threads == 0 ? cores() : threads - 1) : 0;
+                                                : std::min(threads - 1, kMostThreads);
+        const int workers = w && !apart && threaded
+                                ? (threads == 0 ? cores() : std::min(threads - 1, kMostThreads))
+                                : 0;
         for (int i = 0; i < (w ? std::max(compressing, 1) : 0); ++i) {
             compressors_.push_back(w->make(level ? level : w->default_level, workers));
             if (!compressors_.back()) {
