@@ -21,17 +21,8 @@ bin=$build/bin
 mb=${FAST_BENCH_MB:-1024}
 rounds=${ROUNDS:-3}
 
-need=()
-command -v igzip >/dev/null || need+=(isal)
-command -v bgzip >/dev/null || need+=(tabix)
-command -v pigz >/dev/null || need+=(pigz)
-command -v zstd >/dev/null || need+=(zstd)
-[ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-    echo "installing the peers: ${need[*]}"
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
-        { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}"; }
-fi
+. "$(dirname "$0")/common.sh"
+peers igzip:isal bgzip:tabix pigz:pigz zstd:zstd /usr/bin/time:time
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -67,20 +58,7 @@ add "zstd" "zstd -3 -T2" "zstd -q -3 -T2 -c $fq > $out/zstd.zst"
 add "ours plain" "fastq_copy, plain to plain" "$bin/fastq_copy $fq $out/ours.fq"
 add "cat" "cat" "cat $fq > $out/cat.fq"
 
-for _ in $(seq "$rounds"); do
-    for i in "${!commands[@]}"; do
-        if ! /usr/bin/time -f "%e %M" -o "$work/time" bash -c "${commands[$i]}"; then
-            echo "failed: ${commands[$i]}" >&2
-            exit 1
-        fi
-        read -r secs kb < <(tail -n 1 "$work/time")
-        if [ -z "${best[$i]:-}" ] || awk -v a="$secs" -v b="${best[$i]}" 'BEGIN { exit !(a < b) }'
-        then
-            best[$i]=$secs
-        fi
-        [ "${peak[$i]:-0}" -ge "$kb" ] || peak[$i]=$kb
-    done
-done
+measure
 
 # The writer's outputs hold the reads: the plain copy is what it writes of them, and every
 # compressed copy decompresses to it; the peers' outputs to the input.

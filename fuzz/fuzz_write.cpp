@@ -16,15 +16,6 @@
 
 namespace {
 
-void add(std::string &out, const SeqEntry &e) {
-    out.append(e.name).append(1, '|');
-    if (e.comment) out.append(e.comment);
-    out.append(1, e.comment ? '|' : '-');
-    out.append(e.bases, static_cast<size_t>(e.length));
-    if (e.quals) out.append(reinterpret_cast<const char *>(e.quals), static_cast<size_t>(e.length));
-    out.append(e.is_fasta ? ">\n" : "@\n");
-}
-
 // The entries of the text at `path`, one text; "" when it has none.
 std::string entriesOf(const char *path, SeqEntry *&e, int32_t &count) {
     int64_t total = 0;
@@ -32,7 +23,7 @@ std::string entriesOf(const char *path, SeqEntry *&e, int32_t &count) {
     fuzz::capturedOutput();
     std::string out;
     if (!e) count = 0;
-    for (int32_t i = 0; i < count; ++i) add(out, e[i]);
+    for (int32_t i = 0; i < count; ++i) fuzz::addEntry(out, e[i]);
     return out;
 }
 
