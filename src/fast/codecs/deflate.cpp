@@ -38,7 +38,7 @@ BlockDeflater::BlockDeflater(int level) noexcept {
     if (level >= 1 && level <= ISAL_DEF_MAX_LEVEL) {
         s->isal = true;
         s->level_buf_size = kLevelBuf[level];
-        s->level_buf.reset(new (std::nothrow) unsigned char[s->level_buf_size]);
+        s->level_buf.reset(new (std::nothrow) unsigned char[s->level_buf_size]());
         if (!s->level_buf) return;
         state_ = std::move(s);
         return;
