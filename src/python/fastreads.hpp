@@ -100,8 +100,15 @@ struct Packed {
     BufferPtr sequences, qualities, offsets, text;
     std::vector<EntryInfo> info;
 
-    // Gathers `n` entries; throws std::bad_alloc.
-    void gather(const SeqEntry *entries, std::int32_t n);
+    // Gathers `n` entries in two steps: prepare() sizes the buffers and places every entry,
+    // then fill() copies entries [begin, end), which threads may share out. Throws
+    // std::bad_alloc.
+    void prepare(const SeqEntry *entries, std::int32_t n);
+    void fill(const SeqEntry *entries, std::int64_t begin, std::int64_t end);
+    void gather(const SeqEntry *entries, std::int32_t n) {
+        prepare(entries, n);
+        fill(entries, 0, n);
+    }
     // An independent copy, its buffers just large enough.
     std::shared_ptr<Packed> copy() const;
     const std::int64_t *starts() const {

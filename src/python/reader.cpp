@@ -4,6 +4,7 @@
 // whenever the caller waits for a batch.
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -22,6 +23,8 @@ using Slot = std::array<PackedPtr, 2>;  // one batch, and its mates for pairs
 
 // Batches gathered ahead of the caller.
 constexpr std::size_t kAhead = 2;
+// Entries a thread copies at a time when two share the copying of a batch.
+constexpr std::int64_t kChunk = 256;
 
 // Raises the OSError that errno names (FileNotFoundError, IsADirectoryError, ...) for `path`.
 [[noreturn]] void throwOsError(const std::string &path, int error) {
@@ -115,7 +118,20 @@ public:
             py::gil_scoped_release release;
             if (threaded_) {
                 std::unique_lock<std::mutex> lock(mutex_);
-                ready_cv_.wait(lock, [this] { return !ready_.empty() || finished_; });
+                for (;;) {
+                    ready_cv_.wait(lock, [this] {
+                        return !ready_.empty() || finished_ ||
+                               (job_active_ && job_.next.load() < job_.chunks);
+                    });
+                    if (!ready_.empty() || finished_) break;
+                    // The reading thread is copying the next batch: help.
+                    ++helpers_;
+                    lock.unlock();
+                    work();
+                    lock.lock();
+                    --helpers_;
+                    done_cv_.notify_one();
+                }
                 if (!ready_.empty()) {
                     if (current_[0]) spare_.push_back(current_);
                     current_ = ready_.front();
@@ -189,9 +205,13 @@ private:
                 error = why ? why : "read failed";
                 return n;
             }
-            if (n > 0) {
+            if (n > 0 && !threaded_) {
                 slot[0]->gather(a, n);
                 if (paired_) slot[1]->gather(b, n);
+            } else if (n > 0) {
+                slot[0]->prepare(a, n);
+                if (paired_) slot[1]->prepare(b, n);
+                share(slot, a, b, n);
             }
             skipped_.store(fastqStreamSkipped(first_) +
                            (paired_ ? fastqStreamSkipped(second_) : 0));
@@ -200,6 +220,41 @@ private:
             error = "out of memory";
         }
         return -1;
+    }
+
+    // Copies the entries of a prepared batch, with the caller's help when it is waiting for it.
+    void share(Slot &slot, const SeqEntry *a, const SeqEntry *b, std::int32_t n) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            job_.entries[0] = a;
+            job_.entries[1] = b;
+            job_.packed[0] = slot[0].get();
+            job_.packed[1] = slot[1].get();
+            job_.count = n;
+            job_.per_side = (n + kChunk - 1) / kChunk;
+            job_.chunks = job_.per_side * (paired_ ? 2 : 1);
+            job_.next = 0;
+            job_.done = 0;
+            job_active_ = true;
+        }
+        ready_cv_.notify_one();
+        work();
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_cv_.wait(lock, [this] { return helpers_ == 0 && job_.done == job_.chunks; });
+        job_active_ = false;
+    }
+
+    // Copies chunks of the shared batch until none is left.
+    void work() noexcept {
+        for (;;) {
+            const std::int64_t chunk = job_.next.fetch_add(1);
+            if (chunk >= job_.chunks) return;
+            const int side = chunk >= job_.per_side ? 1 : 0;
+            const std::int64_t begin = (chunk - side * job_.per_side) * kChunk;
+            job_.packed[side]->fill(job_.entries[side], begin,
+                                    std::min<std::int64_t>(begin + kChunk, job_.count));
+            job_.done.fetch_add(1);
+        }
     }
 
     // The reading thread: fills batches until the end, a failure or stop().
@@ -264,7 +319,16 @@ private:
     // Shared with the reading thread, under mutex_.
     std::thread worker_;
     std::mutex mutex_;
-    std::condition_variable ready_cv_, space_cv_;
+    std::condition_variable ready_cv_, space_cv_, done_cv_;
+    // The batch being copied, shared out in chunks of entries (threaded only).
+    struct Job {
+        const SeqEntry *entries[2] = {nullptr, nullptr};
+        Packed *packed[2] = {nullptr, nullptr};
+        std::int64_t count = 0, per_side = 0, chunks = 0;
+        std::atomic<std::int64_t> next{0}, done{0};
+    } job_;
+    bool job_active_ = false;
+    int helpers_ = 0;
     std::deque<Slot> ready_;
     std::vector<Slot> spare_;
     bool stop_ = false, finished_ = false;

@@ -227,7 +227,7 @@ static inline unsigned char copyQualities(std::int8_t *to, const std::int8_t *fr
     return all;
 }
 
-void Packed::gather(const SeqEntry *entries, std::int32_t n) {
+void Packed::prepare(const SeqEntry *entries, std::int32_t n) {
     info.resize(static_cast<std::size_t>(n));
     std::size_t bases = 0, text_bytes = 0;
     any_fastq = false;
@@ -237,44 +237,49 @@ void Packed::gather(const SeqEntry *entries, std::int32_t n) {
         d.name_length = static_cast<std::int32_t>(std::strlen(e.name));
         d.comment_length = e.comment ? static_cast<std::int32_t>(std::strlen(e.comment)) : 0;
         d.flags = (e.is_fasta ? kFasta : 0) | (e.comment ? kHasComment : 0);
+        d.name = static_cast<std::int64_t>(text_bytes);
+        d.comment = d.name + d.name_length + 1;
         any_fastq |= !e.is_fasta;
         bases += static_cast<std::size_t>(std::max(e.length, 0));
         text_bytes += static_cast<std::size_t>(d.name_length) + d.comment_length + 2;
     }
-    char *seq = reserve(sequences, bases);
-    auto *qual = reinterpret_cast<std::int8_t *>(reserve(qualities, any_fastq ? bases : 0));
+    reserve(sequences, bases);
+    reserve(qualities, any_fastq ? bases : 0);
     auto *start = reinterpret_cast<std::int64_t *>(
         reserve(offsets, (static_cast<std::size_t>(n) + 1) * sizeof(std::int64_t)));
-    char *chars = reserve(text, text_bytes);
-    std::int64_t at = 0, text_at = 0;
+    reserve(text, text_bytes);
+    std::int64_t at = 0;
     for (std::int32_t i = 0; i < n; ++i) {
+        start[i] = at;
+        at += std::max(entries[i].length, 0);
+    }
+    start[n] = at;
+    count = n;
+}
+
+void Packed::fill(const SeqEntry *entries, std::int64_t begin, std::int64_t end) {
+    const std::int64_t *start = starts();
+    auto *qual = reinterpret_cast<std::int8_t *>(qualities->data);
+    for (std::int64_t i = begin; i < end; ++i) {
         const SeqEntry &e = entries[i];
         EntryInfo &d = info[static_cast<std::size_t>(i)];
-        const std::size_t length = static_cast<std::size_t>(std::max(e.length, 0));
-        start[i] = at;
-        d.name = text_at;
-        if (copyBytes(chars + text_at, e.name, static_cast<std::size_t>(d.name_length) + 1) < 128)
+        const std::int64_t at = start[i];
+        const auto length = static_cast<std::size_t>(start[i + 1] - at);
+        char *chars = text->data;
+        if (copyBytes(chars + d.name, e.name, static_cast<std::size_t>(d.name_length) + 1) < 128)
             d.flags |= kNameAscii;
-        text_at += d.name_length + 1;
-        d.comment = text_at;
-        if (e.comment) {
-            if (copyBytes(chars + text_at, e.comment, static_cast<std::size_t>(d.comment_length)) <
-                128)
-                d.flags |= kCommentAscii;
-            text_at += d.comment_length;
-        }
-        chars[text_at++] = '\0';
-        if (copyBytes(seq + at, e.bases, length) < 128) d.flags |= kSequenceAscii;
+        if (e.comment &&
+            copyBytes(chars + d.comment, e.comment, static_cast<std::size_t>(d.comment_length)) < 128)
+            d.flags |= kCommentAscii;
+        chars[d.comment + d.comment_length] = '\0';
+        if (copyBytes(sequences->data + at, e.bases, length) < 128) d.flags |= kSequenceAscii;
         if (any_fastq) {
             if (e.is_fasta || e.quals == nullptr)
                 std::memset(qual + at, -1, length);
             else if (copyQualities(qual + at, e.quals, length) < 128)
                 d.flags |= kQualitiesAscii;
         }
-        at += static_cast<std::int64_t>(length);
     }
-    start[n] = at;
-    count = n;
 }
 
 PackedPtr Packed::copy() const {
