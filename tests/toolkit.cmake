@@ -4,6 +4,7 @@ fast_add_gtest(toolkit_tests
     toolkit_decode.cpp
     toolkit_decode2.cpp
     toolkit_property.cpp
+    toolkit_writer.cpp
     LIBS ZLIB::ZLIB fast_formats LABEL toolkit)
 
 # The decoders over the shared hostile files, which the `hostile` fixture writes first.
@@ -19,3 +20,7 @@ add_test(NAME example.stream_fastq_second_ends_first
                  $<TARGET_FILE:stream_fastq> ${PROJECT_SOURCE_DIR}/examples/reads.fq)
 set_tests_properties(example.stream_fastq_second_ends_first PROPERTIES
                      PASS_REGULAR_EXPRESSION "the second file ended first, after 2 entries\nstatus 1")
+
+# The copying example built in the tree, for the benchmark and by hand.
+add_executable(fastq_copy ${PROJECT_SOURCE_DIR}/examples/fastq_copy.c)
+target_link_libraries(fastq_copy PRIVATE fast fast_warnings)

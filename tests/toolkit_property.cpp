@@ -1,7 +1,8 @@
 // Both decoders against a plain line-by-line reader, on generated well-formed files: names
 // with and without comments, reads of 0 to 300 bases, qualities that often start with "@",
 // and, for decodeFastq2 and the stream, sequences and qualities wrapped over several lines,
-// read plain, compressed in each format, as BGZF and through pipes.
+// read plain, compressed in each format, as BGZF and through pipes. decodeFastq2's entries
+// then go through the writer in every format and read back the same.
 #include <optional>
 #include <random>
 #include <sstream>
@@ -122,8 +123,10 @@ struct Decoded {
     bool operator==(const Decoded &o) const { return records == o.records && out == o.out; }
 };
 
-// decodeFastq2's records and standard output, the result released as documented.
-Decoded decoded2(const char *path) {
+// decodeFastq2's records and standard output, the result released as documented; `use` sees
+// the entries before they are released.
+Decoded decoded2(const char *path,
+                 const std::function<void(const SeqEntry *, int32_t)> &use = nullptr) {
     int32_t count = 0;
     int64_t total = 0;
     SeqEntry *e = nullptr;
@@ -132,9 +135,42 @@ Decoded decoded2(const char *path) {
     EXPECT_NE(nullptr, e) << d.out;
     if (!e) return d;
     d.records = show(e, count);
+    if (use) use(e, count);
     free(e[0].name);
     free(e);
     return d;
+}
+
+// The entries go out through the writer in each format, now and then many times over so that
+// the text fills several slots and BGZF blocks, in batches of random sizes, on one thread and
+// two, with the writer's slots and with small ones: each file reads back as the entries, and
+// the plain and BGZF bytes are the same whatever the batches, slots and threads.
+void writeAndReadBack(const SeqEntry *e, int32_t n, std::mt19937 &rng) {
+    const int times = rng() % 8 == 0 ? 1 + static_cast<int>(400000 / (1000 + 500 * n)) : 1;
+    std::vector<std::string> expected = show(e, n), repeated;
+    for (int t = 0; t < times; ++t)
+        repeated.insert(repeated.end(), expected.begin(), expected.end());
+    TextFile out("");
+    const std::string path = std::string(out.path()) + ".written";
+    for (const int32_t format : {FAST_WRITE_PLAIN, FAST_WRITE_BGZF, FAST_WRITE_ZSTD}) {
+        if (format == FAST_WRITE_ZSTD && !fast_test::reads(fast::Format::zstd)) continue;
+        std::string first;
+        for (const int32_t threads : {1, 2, 0}) {
+            const size_t slot = rng() % 2 ? 512 + rng() % 4096 : 0;
+            SCOPED_TRACE("format " + std::to_string(format) + ", threads " +
+                         std::to_string(threads) + ", slot " + std::to_string(slot));
+            ASSERT_EQ("", toolkit::writeEntries(path, format, threads, e, n, rng, times,
+                                                1 + static_cast<int>(rng() % 40), slot));
+            EXPECT_EQ(repeated, decoded2(path.c_str()).records);
+            EXPECT_EQ(repeated, toolkit::streamed(path.c_str(), 0, 2).records);
+            const std::string bytes = toolkit::slurp(path);
+            if (format != FAST_WRITE_ZSTD && !first.empty()) {
+                EXPECT_TRUE(first == bytes);
+            }
+            first = bytes;
+        }
+    }
+    std::remove(path.c_str());
 }
 
 TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
@@ -150,7 +186,9 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
                                        std::istreambuf_iterator<char>());
         const std::vector<std::string> expected = reference(wrapped_text);
         ASSERT_EQ(entries.size(), expected.size());
-        const Decoded plain = decoded2(wrapped_file.path());
+        const Decoded plain = decoded2(wrapped_file.path(), [&](const SeqEntry *e, int32_t n) {
+            writeAndReadBack(e, n, rng);
+        });
         EXPECT_EQ(expected, plain.records);
         EXPECT_EQ(0u, plain.out.rfind("Total memory = ", 0)) << plain.out;
 

@@ -6,9 +6,11 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <csignal>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -19,6 +21,7 @@
 #include "compressed_text.hpp"
 #include "fast.h"
 #include "fastq/stream.hpp"
+#include "fastq/writer.hpp"
 
 namespace toolkit {
 
@@ -188,6 +191,34 @@ inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads,
     EXPECT_EQ(n, readFastqBatch(stream, &e));
     closeFastqStream(stream);
     return s;
+}
+
+// The bytes of the file at `path`, or "" when it cannot be read.
+inline std::string slurp(const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+// Writes entries [0, n) `times` times over to `path` through a writer of `format` and
+// `threads`, in batches of 1 to `most` entries cut by `rng`, with slots of `slot` bytes (0: the
+// writer's own); the writer's error, "" when every call succeeded.
+template <class Rng>
+std::string writeEntries(const std::string &path, int32_t format, int32_t threads,
+                         const SeqEntry *e, int32_t n, Rng &rng, int times = 1, int most = 5,
+                         size_t slot = 0) {
+    FastqWriter *w = fast::openWriter(path.c_str(), format, 0, threads, slot);
+    if (!w) return std::string("open: ") + std::strerror(errno);
+    int rc = 0;
+    for (int t = 0; t < times && rc == 0; ++t)
+        for (int32_t at = 0; at < n && rc == 0;) {
+            const int32_t k = std::min<int32_t>(n - at, 1 + static_cast<int32_t>(rng() % most));
+            rc = writeFastqBatch(w, e + at, k);
+            at += k;
+        }
+    if (rc == 0) rc = finishFastqWriter(w);
+    const std::string error = rc == 0 ? "" : fastqWriterError(w) ? fastqWriterError(w) : "?";
+    closeFastqWriter(w);
+    return error;
 }
 
 // The sanitizers reserve more address space than the tests' address limits leave.

@@ -12,6 +12,8 @@
 
 namespace fast {
 
+struct WriterInfo;
+
 // One compressed stream after another (gzip members, zstd frames, xz streams, bzip2 streams).
 class Decompressor {
   public:
@@ -54,6 +56,12 @@ struct FormatInfo {
     // much data can give, -1 when nothing records it; nullptr when the format never records it
     // or the build cannot read it.
     int64_t (*recorded_size)(int fd, int64_t from, int64_t size) noexcept;
+    // The file name endings that ask for the format when written ("" for none), each with its
+    // dot, separated by blanks.
+    const char *suffixes;
+    // How the format is written (compress.hpp), or nullptr when it is not: xz and bzip2 are
+    // archive formats, too slow to write in a pipeline, and a build without zstd cannot.
+    const struct WriterInfo *writer;
 };
 
 // The most bytes a magic test needs.
@@ -62,6 +70,12 @@ constexpr std::size_t kMagicBytes = 10;
 // The compressed format whose magic the first n bytes hold, nullptr for plain text; `undecided`
 // is set when the bytes begin a magic and more of them would tell.
 const FormatInfo *formatOf(const unsigned char *p, std::size_t n, bool &undecided) noexcept;
+
+// The format whose name ending `path` has, nullptr for any other ending.
+const FormatInfo *formatOfPath(const char *path) noexcept;
+
+// The format of a written-format number (FAST_WRITE_BGZF: gzip), nullptr for plain or any other.
+const FormatInfo *formatNamed(Format format) noexcept;
 
 // The formats this build reads, for messages: "plain and gzip", "plain, gzip, zstd and xz".
 const char *readableFormats() noexcept;

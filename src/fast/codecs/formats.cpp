@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "codecs/compress.hpp"
 #include "codecs/decompress.hpp"
 
 namespace fast {
@@ -66,11 +67,22 @@ constexpr auto kBzip2Make = makeBzip2Decompressor;
 constexpr std::unique_ptr<Decompressor> (*kBzip2Make)() = nullptr;
 #endif
 
+// Written as BGZF: blocks of at most 65280 bytes of text, compressed apart; 16 of them a slot.
+constexpr WriterInfo kBgzfWriter{1, 9, 1, 65280, true, makeBgzfCompressor};
+#if FAST_HAVE_ZSTD
+// One frame, compressed in order by libzstd and its own workers.
+constexpr WriterInfo kZstdWriterInfo{1, 19, 3, 1, false, makeZstdCompressor};
+constexpr const WriterInfo *kZstdWriter = &kZstdWriterInfo;
+#else
+constexpr const WriterInfo *kZstdWriter = nullptr;
+#endif
+
 constexpr FormatInfo kFormats[] = {
-    {Format::gzip, "gzip", gzipMagic, true, makeGzipDecompressor, gzipRecordedSize},
-    {Format::zstd, "zstd", zstdMagic, false, kZstdMake, kZstdSize},
-    {Format::xz, "xz", xzMagic, true, kXzMake, nullptr},
-    {Format::bzip2, "bzip2", bzip2Magic, false, kBzip2Make, nullptr},
+    {Format::gzip, "gzip", gzipMagic, true, makeGzipDecompressor, gzipRecordedSize, ".gz .bgz",
+     &kBgzfWriter},
+    {Format::zstd, "zstd", zstdMagic, false, kZstdMake, kZstdSize, ".zst", kZstdWriter},
+    {Format::xz, "xz", xzMagic, true, kXzMake, nullptr, ".xz", nullptr},
+    {Format::bzip2, "bzip2", bzip2Magic, false, kBzip2Make, nullptr, ".bz2", nullptr},
 };
 
 }  // namespace
@@ -82,6 +94,24 @@ const FormatInfo *formatOf(const unsigned char *p, std::size_t n, bool &undecide
         if (m == Magic::yes) return &f;
         if (m == Magic::prefix) undecided = true;
     }
+    return nullptr;
+}
+
+const FormatInfo *formatOfPath(const char *path) noexcept {
+    const std::size_t n = std::strlen(path);
+    for (const FormatInfo &f : kFormats) {
+        for (const char *s = f.suffixes; *s;) {
+            const std::size_t len = std::strcspn(s, " ");
+            if (len < n && std::memcmp(path + n - len, s, len) == 0) return &f;
+            s += len + (s[len] == ' ');
+        }
+    }
+    return nullptr;
+}
+
+const FormatInfo *formatNamed(Format format) noexcept {
+    for (const FormatInfo &f : kFormats)
+        if (f.format == format) return &f;
     return nullptr;
 }
 

@@ -1,4 +1,5 @@
-// The gzip back end: one member after another, over whichever inflate library the build uses.
+// The gzip back ends: reading one member after another, over whichever inflate library the build
+// uses, and writing BGZF, members of at most 65280 bytes of text that state their own size.
 #include "codecs/gzip.hpp"
 
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <algorithm>
 #include <new>
 
+#include "codecs/compress.hpp"
 #include "codecs/inflate.hpp"
 
 namespace fast {
@@ -95,6 +97,78 @@ int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept {
         int64_t{tail[0]} | int64_t{tail[1]} << 8 | int64_t{tail[2]} << 16 | int64_t{tail[3]} << 24;
     // No deflate data expands more than 1032 times: a damaged trailer asks no more.
     return isize < size ? -1 : std::min(isize, 1032 * size);
+}
+
+namespace {
+
+// The most text of one BGZF block, as the common writers cut it, and the most a block may be.
+constexpr std::size_t kBgzfText = 65280;
+constexpr std::size_t kBgzfMax = 65536;
+constexpr std::size_t kBgzfHeader = 18, kBgzfTrailer = 8;
+
+// The empty block that ends a BGZF file.
+constexpr unsigned char kBgzfEnd[28] = {0x1f, 0x8b, 8,    4, 0, 0, 0, 0, 0, 0xff, 6, 0, 'B', 'C',
+                                        2,    0,    0x1b, 0, 3, 0, 0, 0, 0, 0,    0, 0, 0,   0};
+
+void putLe32(unsigned char *p, uint32_t v) noexcept {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+class BgzfCompressor final : public Compressor {
+  public:
+    explicit BgzfCompressor(int level) noexcept : deflater_(level) {}
+    bool ready() const noexcept { return deflater_.ready(); }
+
+    bool compress(const unsigned char *text, std::size_t n, bool last,
+                  ByteBuffer &out) noexcept override {
+        for (std::size_t at = 0; at < n; at += kBgzfText)
+            if (!block(text + at, std::min(kBgzfText, n - at), out)) return false;
+        if (!last) return true;
+        if (!out.reserve(sizeof kBgzfEnd)) return false;
+        std::copy(kBgzfEnd, kBgzfEnd + sizeof kBgzfEnd, out.end());
+        out.grew(sizeof kBgzfEnd);
+        return true;
+    }
+
+  private:
+    bool block(const unsigned char *text, std::size_t n, ByteBuffer &out) noexcept {
+        if (!out.reserve(kBgzfMax)) return false;
+        unsigned char *const b = out.end();
+        unsigned char *const data = b + kBgzfHeader;
+        const std::size_t room = kBgzfMax - kBgzfHeader - kBgzfTrailer;
+        std::size_t len = deflater_.deflate(text, n, data, room);
+        if (len == 0) {
+            // Text that does not shrink goes into one stored deflate block, which always fits.
+            data[0] = 1;
+            data[1] = static_cast<unsigned char>(n);
+            data[2] = static_cast<unsigned char>(n >> 8);
+            data[3] = static_cast<unsigned char>(~n);
+            data[4] = static_cast<unsigned char>(~n >> 8);
+            std::copy(text, text + n, data + 5);
+            len = n + 5;
+        }
+        const std::size_t size = kBgzfHeader + len + kBgzfTrailer;
+        std::copy(kBgzfEnd, kBgzfEnd + 16, b);
+        b[16] = static_cast<unsigned char>(size - 1);
+        b[17] = static_cast<unsigned char>((size - 1) >> 8);
+        putLe32(data + len, gzipCrc(0, text, n));
+        putLe32(data + len + 4, static_cast<uint32_t>(n));
+        out.grew(size);
+        return true;
+    }
+
+    BlockDeflater deflater_;
+};
+
+}  // namespace
+
+std::unique_ptr<Compressor> makeBgzfCompressor(int level, int /*workers*/) {
+    std::unique_ptr<BgzfCompressor> c(new (std::nothrow) BgzfCompressor(level));
+    if (!c || !c->ready()) return nullptr;
+    return c;
 }
 
 }  // namespace fast

@@ -1,10 +1,11 @@
-// The zstd back end: one frame after another through libzstd. A skippable frame is a stream of
-// its own that gives no text.
+// The zstd back ends through libzstd: reading one frame after another (a skippable frame is a
+// stream of its own that gives no text), and writing the whole text as one frame.
 #include <unistd.h>
 #include <zstd.h>
 
 #include <new>
 
+#include "codecs/compress.hpp"
 #include "codecs/decompress.hpp"
 
 namespace fast {
@@ -57,6 +58,52 @@ int64_t zstdRecordedSize(int fd, int64_t from, int64_t size) noexcept {
     // A block gives at most 128 KiB from no less than 4 bytes: a damaged header asks no more.
     const unsigned long long most = static_cast<unsigned long long>(size) * 32768;
     return static_cast<int64_t>(text < most ? text : most);
+}
+
+namespace {
+
+// One frame, compressed by libzstd's own workers when it has any. The frame's content size is
+// not known in advance and is not recorded.
+class ZstdCompressor final : public Compressor {
+  public:
+    ZstdCompressor(int level, int workers) noexcept : ctx_(ZSTD_createCCtx()) {
+        if (!ctx_) return;
+        ok_ = !ZSTD_isError(ZSTD_CCtx_setParameter(ctx_, ZSTD_c_compressionLevel, level)) &&
+              !ZSTD_isError(ZSTD_CCtx_setParameter(ctx_, ZSTD_c_checksumFlag, 1));
+        // A library built without threads refuses workers and compresses in the caller's thread.
+        if (ok_ && workers > 0) ZSTD_CCtx_setParameter(ctx_, ZSTD_c_nbWorkers, workers);
+    }
+    ~ZstdCompressor() override { ZSTD_freeCCtx(ctx_); }
+    ZstdCompressor(const ZstdCompressor &) = delete;
+    ZstdCompressor &operator=(const ZstdCompressor &) = delete;
+    bool ready() const noexcept { return ctx_ && ok_; }
+
+    bool compress(const unsigned char *text, std::size_t n, bool last,
+                  ByteBuffer &out) noexcept override {
+        ZSTD_inBuffer in{text, n, 0};
+        const ZSTD_EndDirective mode = last ? ZSTD_e_end : ZSTD_e_continue;
+        for (;;) {
+            if (!out.reserve(ZSTD_CStreamOutSize())) return false;
+            ZSTD_outBuffer dst{out.end(), out.room(), 0};
+            const std::size_t left = ZSTD_compressStream2(ctx_, &dst, &in, mode);
+            if (ZSTD_isError(left)) return false;
+            out.grew(dst.pos);
+            // Done once the input is taken, and at the end once the frame is flushed whole.
+            if (in.pos == in.size && (last ? left == 0 : dst.pos < dst.size)) return true;
+        }
+    }
+
+  private:
+    ZSTD_CCtx *ctx_;
+    bool ok_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Compressor> makeZstdCompressor(int level, int workers) {
+    std::unique_ptr<ZstdCompressor> c(new (std::nothrow) ZstdCompressor(level, workers));
+    if (!c || !c->ready()) return nullptr;
+    return c;
 }
 
 }  // namespace fast

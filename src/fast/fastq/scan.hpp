@@ -236,6 +236,23 @@ inline Entry readEntry(const char *&r, char *&w, const char *end, ZeroFinder &ze
     return e;
 }
 
+// The part of a name that pairs: up to the first blank or tab, without a final "/1" or "/2".
+inline std::size_t pairedLength(const char *name) noexcept {
+    const std::size_t n = std::strcspn(name, " \t");
+    return n >= 2 && name[n - 2] == '/' && (name[n - 1] == '1' || name[n - 1] == '2') ? n - 2 : n;
+}
+
+// Whether two names are the mates of one pair.
+inline bool namesPair(const char *a, const char *b) noexcept {
+    const std::size_t n = pairedLength(a);
+    return n == pairedLength(b) && std::memcmp(a, b, n) == 0;
+}
+
+// How the two files of a pair disagree on entry `number` (from 1), in the words of both the
+// reader and the writer.
+#define FAST_UNPAIRED_FORMAT \
+    "entry %lld has unpaired names: \"%.100s\" in the first file, \"%.100s\" in the second"
+
 }  // namespace fast
 
 #endif

@@ -40,17 +40,6 @@ T *moved(T *p, uintptr_t from, uintptr_t to) noexcept {
     return p ? reinterpret_cast<T *>(address(p) - from + to) : nullptr;
 }
 
-// The part of a name that pairs: up to the first blank or tab, without a final "/1" or "/2".
-std::size_t pairedLength(const char *name) noexcept {
-    const std::size_t n = std::strcspn(name, " \t");
-    return n >= 2 && name[n - 2] == '/' && (name[n - 1] == '1' || name[n - 1] == '2') ? n - 2 : n;
-}
-
-bool namesPair(const char *a, const char *b) noexcept {
-    const std::size_t n = pairedLength(a);
-    return n == pairedLength(b) && std::memcmp(a, b, n) == 0;
-}
-
 }  // namespace
 
 struct FastqStream {
@@ -365,11 +354,9 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
     int32_t paired = std::min(n, m);
     for (int32_t i = 0; i < paired; ++i) {
         const SeqEntry &x = a.entries.get()[i], &y = b.entries.get()[i];
-        if (!namesPair(x.name, y.name)) {
-            a.fail(
-                "entry %lld has unpaired names: \"%.100s\" in the first file, \"%.100s\" in the "
-                "second",
-                static_cast<long long>(a.delivered + i + 1), x.name, y.name);
+        if (!fast::namesPair(x.name, y.name)) {
+            a.fail(FAST_UNPAIRED_FORMAT, static_cast<long long>(a.delivered + i + 1), x.name,
+                   y.name);
             paired = i;
             break;
         }

@@ -1,0 +1,92 @@
+/*
+ * fastq_copy: copy a read set, in any format the fast library reads, to a plain, BGZF or zstd
+ * file (chosen by the output's name: ".gz" or ".bgz" BGZF, ".zst" zstd, else plain), or the two
+ * files of paired-end reads to two files with their names checked pair by pair. The output is
+ * in place only when every byte of it was written and synced: the exit status is 0 then, and 1
+ * with a message otherwise, when no file is left under the output's name.
+ *
+ * Build against an installed library, either way:
+ *   cc fastq_copy.c $(pkg-config --cflags --libs fast) -o fastq_copy
+ *   or find_package(fast CONFIG REQUIRED) and target_link_libraries(... fast::fast) in CMake
+ * Run:
+ *   ./fastq_copy reads.fq.gz reads.fq.zst                 (default level and threads)
+ *   ./fastq_copy reads.fq reads.fq.gz 6 2                 (level 6, two threads in all)
+ *   ./fastq_copy r1.fq.gz r2.fq.gz o1.fq.gz o2.fq.gz [LEVEL [THREADS]]
+ * With four names the copy is of a pair; with four arguments of which the last two are
+ * numbers, of one file at that level and thread count.
+ */
+#include <fast.h>
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int all_digits(const char *s) {
+    if (*s == 0) return 0;
+    for (; *s; ++s)
+        if (*s < '0' || *s > '9') return 0;
+    return 1;
+}
+
+/* Closes what is open, and returns the exit status. */
+static int done(FastqStream **in, FastqWriter **out, int n, int status) {
+    for (int i = 0; i < n; ++i) {
+        closeFastqStream(in[i]);
+        closeFastqWriter(out[i]); /* removes an unfinished output */
+    }
+    return status;
+}
+
+int main(int argc, char **argv) {
+    int pair = argc >= 5 && !(argc == 5 && all_digits(argv[3]) && all_digits(argv[4]));
+    int paths = pair ? 4 : 2;
+    if (argc < 3 || argc > paths + 3) {
+        fprintf(stderr,
+                "usage: %s IN OUT [LEVEL [THREADS]] | %s IN1 IN2 OUT1 OUT2 [LEVEL [THREADS]]\n",
+                argv[0], argv[0]);
+        return 2;
+    }
+    int level = argc > paths + 1 ? atoi(argv[paths + 1]) : 0;
+    int threads = argc > paths + 2 ? atoi(argv[paths + 2]) : 0;
+    int n = pair ? 2 : 1;
+    FastqStream *in[2] = {NULL, NULL};
+    FastqWriter *out[2] = {NULL, NULL};
+    for (int i = 0; i < n; ++i) {
+        const char *from = argv[1 + i], *to = argv[1 + n + i];
+        in[i] = openFastqStream(from, 0, threads);
+        if (in[i] == NULL) {
+            fprintf(stderr, "%s: %s\n", from, strerror(errno));
+            return done(in, out, n, 1);
+        }
+        out[i] = openFastqWriter(to, FAST_WRITE_AUTO, level, threads);
+        if (out[i] == NULL) {
+            fprintf(stderr, "%s: %s\n", to, strerror(errno));
+            return done(in, out, n, 1);
+        }
+    }
+    SeqEntry *a, *b;
+    int32_t got;
+    /* Each batch goes out before the next is read: its entries are the stream's until then. */
+    for (;;) {
+        got = pair ? readFastqPairBatch(in[0], in[1], &a, &b) : readFastqBatch(in[0], &a);
+        if (got <= 0) break;
+        int32_t put =
+            pair ? writeFastqPairBatch(out[0], out[1], a, b, got) : writeFastqBatch(out[0], a, got);
+        if (put < 0) {
+            fprintf(stderr, "%s: %s\n", argv[1 + n], fastqWriterError(out[0]));
+            return done(in, out, n, 1);
+        }
+    }
+    if (got < 0) {
+        fprintf(stderr, "%s: %s\n", argv[1], fastqStreamError(in[0]));
+        return done(in, out, n, 1);
+    }
+    for (int i = 0; i < n; ++i) {
+        if (finishFastqWriter(out[i]) != 0) {
+            fprintf(stderr, "%s: %s\n", argv[1 + n + i], fastqWriterError(out[i]));
+            return done(in, out, n, 1);
+        }
+    }
+    return done(in, out, n, 0);
+}

@@ -1,0 +1,283 @@
+// The writer: entries out as FASTQ/FASTA text through the output layer. Every batch is checked
+// whole before a byte of it is put, so that what is written reads back as the same entries.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "fast.h"
+#include "fastq/scan.hpp"
+#include "fastq/writer.hpp"
+#include "output/output.hpp"
+
+struct FastqWriter {
+    fast::Output out;
+    int64_t entries = 0;  // entries accepted so far
+    int kind = -1;        // is_fasta of the last entry accepted, -1 before the first
+    bool failed = false;
+    int finish_result = 1;  // 0 or -1 once finish ran
+    std::string error;      // a refusal of our own; else the output's reason
+
+    [[gnu::format(printf, 2, 3)]] void fail(const char *format, ...) noexcept {
+        if (failed) return;
+        failed = true;
+        char text[512];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        try {
+            error = text;
+        } catch (...) {
+        }
+    }
+    // Whether the writer can take more; an output failure is the writer's too.
+    bool usable() noexcept {
+        if (!failed && out.failed()) failed = true;
+        return !failed && finish_result > 0;
+    }
+};
+
+namespace {
+
+using fast::Output;
+
+// A quality value that the reader cannot get back from the byte it is written as: a zero byte
+// ends the text's reading, a line feed the line, and a blank among the first 20 bytes of the
+// first quality line selects the numeric reading.
+bool badQuality(int8_t q, std::size_t at) noexcept {
+    return q == -33 || q == -23 || (q == -1 && at < 20);
+}
+
+// Why `e`, written after an entry of kind `before` (-1: none), would not read back as itself;
+// nullptr when it would.
+const char *refusal(const SeqEntry &e, int before) noexcept {
+    if (e.is_fasta != 0 && e.is_fasta != 1) return "is_fasta is neither 0 nor 1";
+    if (!e.name) return "it has no name";
+    if (std::strpbrk(e.name, " \n"))
+        return std::strchr(e.name, ' ') ? "its name holds a blank" : "its name holds a line feed";
+    if (e.comment && std::strchr(e.comment, '\n')) return "its comment holds a line feed";
+    if (e.length < 0) return "its length is negative";
+    const std::size_t n = static_cast<std::size_t>(e.length);
+    if (n > 0 && !e.bases) return "it has no bases";
+    if (n > 0 && !e.is_fasta && !e.quals) return "it has no quality values";
+    if (n > 0 && std::memchr(e.bases, '\n', n)) return "its bases hold a line feed";
+    if (n > 0 && std::memchr(e.bases, 0, n)) return "its bases hold a zero byte";
+    if (n > 0 && (e.bases[0] == '+' || e.bases[0] == '>'))
+        return e.bases[0] == '+' ? "its first base is \"+\", which would end its bases"
+                                 : "its first base is \">\", which would end its bases";
+    if (!e.is_fasta) {
+        bool bad = false;
+        for (std::size_t i = 0; i < n; ++i) bad |= badQuality(e.quals[i], i);
+        if (bad) {
+            for (std::size_t i = 0;; ++i) {
+                if (e.quals[i] == -33) return "its quality value -33 would be a zero byte";
+                if (e.quals[i] == -23) return "its quality value -23 would be a line feed";
+                if (badQuality(e.quals[i], i))
+                    return "its quality value -1 would be a blank among the first 20, which "
+                           "selects the numeric reading";
+            }
+        }
+    }
+    if (before >= 0 && before != e.is_fasta)
+        return e.is_fasta ? "a FASTA entry cannot follow a FASTQ entry"
+                          : "a FASTQ entry cannot follow a FASTA entry";
+    return nullptr;
+}
+
+// Checks a batch: true when every entry would read back, else the writer fails naming the
+// first that would not.
+bool check(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept {
+    int kind = w.kind;
+    for (int32_t i = 0; i < count; ++i) {
+        const SeqEntry &e = entries[i];
+        if (const char *why = refusal(e, kind)) {
+            w.fail("entry %lld (\"%.100s\") cannot be written: %s",
+                   static_cast<long long>(w.entries + i + 1), e.name ? e.name : "", why);
+            return false;
+        }
+        kind = e.is_fasta;
+    }
+    return true;
+}
+
+inline char phred(char q) noexcept {
+    return static_cast<char>(static_cast<unsigned char>(q) + 33);
+}
+
+// Puts one entry, in the current slot when it fits there whole.
+bool put(Output &out, const SeqEntry &e) noexcept {
+    const std::size_t name = std::strlen(e.name);
+    const std::size_t comment = e.comment ? std::strlen(e.comment) : 0;
+    const std::size_t n = static_cast<std::size_t>(e.length);
+    const bool fastq = !e.is_fasta;
+    const std::size_t need =
+        1 + name + (e.comment ? 1 + comment : 0) + 1 + n + 1 + (fastq ? 2 + n + 1 : 0);
+    std::size_t room;
+    char *p = out.room(room);
+    if (need <= room) {
+        *p++ = fastq ? '@' : '>';
+        std::memcpy(p, e.name, name);
+        p += name;
+        if (e.comment) {
+            *p++ = ' ';
+            std::memcpy(p, e.comment, comment);
+            p += comment;
+        }
+        *p++ = '\n';
+        if (n) std::memcpy(p, e.bases, n);
+        p += n;
+        *p++ = '\n';
+        if (fastq) {
+            *p++ = '+';
+            *p++ = '\n';
+            const char *q = reinterpret_cast<const char *>(e.quals);
+            for (std::size_t i = 0; i < n; ++i) p[i] = phred(q[i]);
+            p += n;
+            *p++ = '\n';
+        }
+        out.wrote(need);
+        return true;
+    }
+    const char mark = fastq ? '@' : '>';
+    bool ok = out.put(&mark, 1) && out.put(e.name, name) &&
+              (!e.comment || (out.put(" ", 1) && out.put(e.comment, comment))) &&
+              out.put("\n", 1) && (n == 0 || out.put(e.bases, n)) && out.put("\n", 1);
+    if (ok && fastq)
+        ok = out.put("+\n", 2) &&
+             (n == 0 || out.putMapped(reinterpret_cast<const char *>(e.quals), n, phred)) &&
+             out.put("\n", 1);
+    return ok;
+}
+
+bool putAll(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept {
+    for (int32_t i = 0; i < count; ++i) {
+        if (!put(w.out, entries[i])) {
+            w.failed = true;
+            return false;
+        }
+    }
+    if (count > 0) w.kind = entries[count - 1].is_fasta;
+    w.entries += count;
+    return true;
+}
+
+// Whether a batch's arguments are sound; fails the writer when not.
+bool arguments(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept {
+    if (count >= 0 && (entries || count == 0)) return true;
+    w.fail("%s", count < 0 ? "the entry count is negative" : "the entries are NULL");
+    errno = EINVAL;
+    return false;
+}
+
+}  // namespace
+
+FastqWriter *fast::openWriter(const char *path, int32_t format, int32_t level, int32_t threads,
+                              std::size_t slot_bytes) noexcept {
+    const fast::FormatInfo *f = nullptr;
+    switch (path ? format : -1) {
+        case FAST_WRITE_AUTO:
+            f = fast::formatOfPath(path);
+            break;
+        case FAST_WRITE_PLAIN:
+            break;
+        case FAST_WRITE_BGZF:
+            f = fast::formatNamed(fast::Format::gzip);
+            break;
+        case FAST_WRITE_ZSTD:
+            f = fast::formatNamed(fast::Format::zstd);
+            break;
+        default:
+            errno = EINVAL;
+            return nullptr;
+    }
+    // xz and bzip2 are not written, nor zstd by a build without its library.
+    if (f && !f->writer) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    FastqWriter *w = new (std::nothrow) FastqWriter;
+    if (!w) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    if (!w->out.open(path, f, level, threads, slot_bytes)) {
+        const int error = errno;
+        delete w;
+        errno = error;
+        return nullptr;
+    }
+    return w;
+}
+
+extern "C" {
+
+FastqWriter *openFastqWriter(const char *path, int32_t format, int32_t level, int32_t threads) {
+    return fast::openWriter(path, format, level, threads, 0);
+}
+
+int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t count) {
+    if (!writer) {
+        errno = EINVAL;
+        return -1;
+    }
+    FastqWriter &w = *writer;
+    if (!w.usable() || !arguments(w, entries, count) || !check(w, entries, count) ||
+        !putAll(w, entries, count))
+        return -1;
+    return 0;
+}
+
+int32_t writeFastqPairBatch(FastqWriter *first, FastqWriter *second, const SeqEntry *first_entries,
+                            const SeqEntry *second_entries, int32_t count) {
+    if (!first || !second || first == second) {
+        if (first && first == second) first->fail("a pair is written to two writers");
+        errno = EINVAL;
+        return -1;
+    }
+    FastqWriter &a = *first, &b = *second;
+    // Either writer's failure is both's: paired files end with the same entries or neither is
+    // kept.
+    const auto both = [&]() -> int32_t {
+        if (a.failed && !b.failed) b.fail("first file: %s", fastqWriterError(&a));
+        if (b.failed && !a.failed) a.fail("second file: %s", fastqWriterError(&b));
+        return -1;
+    };
+    if (!a.usable() || !b.usable()) return both();
+    if (!arguments(a, first_entries, count) || !arguments(b, second_entries, count)) return both();
+    if (!check(a, first_entries, count) || !check(b, second_entries, count)) return both();
+    for (int32_t i = 0; i < count; ++i) {
+        const SeqEntry &x = first_entries[i], &y = second_entries[i];
+        if (!fast::namesPair(x.name, y.name)) {
+            a.fail(FAST_UNPAIRED_FORMAT, static_cast<long long>(a.entries + i + 1), x.name, y.name);
+            return both();
+        }
+    }
+    if (!putAll(a, first_entries, count) || !putAll(b, second_entries, count)) return both();
+    return 0;
+}
+
+int32_t finishFastqWriter(FastqWriter *writer) {
+    if (!writer) {
+        errno = EINVAL;
+        return -1;
+    }
+    FastqWriter &w = *writer;
+    if (w.finish_result <= 0) return w.finish_result;
+    w.finish_result = w.usable() && w.out.finish() ? 0 : -1;
+    if (w.finish_result < 0) w.failed = true;
+    return w.finish_result;
+}
+
+const char *fastqWriterError(const FastqWriter *writer) {
+    if (!writer || !writer->failed) return writer ? writer->out.why() : nullptr;
+    return writer->error.empty() ? writer->out.why() : writer->error.c_str();
+}
+
+void closeFastqWriter(FastqWriter *writer) {
+    delete writer;
+}
+
+}  // extern "C"

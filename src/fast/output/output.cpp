@@ -1,0 +1,315 @@
+#include "output/output.hpp"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+namespace fast {
+
+namespace {
+
+// Text of about this much goes into one slot.
+constexpr std::size_t kSlotBytes = std::size_t{1} << 20;
+// Helpers a core at most, whatever the machine.
+constexpr int kMostHelpers = 8;
+
+// write(2) of the whole range: short writes are continued and signals resumed; false with errno.
+bool writeAll(int fd, const unsigned char *p, std::size_t n) noexcept {
+    while (n > 0) {
+        const ssize_t put = ::write(fd, p, std::min<std::size_t>(n, SSIZE_MAX));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += put;
+        n -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+int cores() noexcept {
+    const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return n < 1 ? 1 : n > kMostHelpers ? kMostHelpers : static_cast<int>(n);
+}
+
+// Creates a new file beside `path` with a name of its own ("dir/.name.XXXXXXXX.part"), as open(2)
+// would create `path`; -1 with errno.
+int createBeside(const std::string &path, std::string &temp) noexcept {
+    const std::size_t slash = path.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        unsigned char random[8];
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            const uint64_t v = static_cast<uint64_t>(::getpid()) * 0x9e3779b97f4a7c15u +
+                               static_cast<uint64_t>(attempt) + reinterpret_cast<uintptr_t>(&temp);
+            std::memcpy(random, &v, sizeof random);
+        }
+        char tag[9];
+        for (int i = 0; i < 8; ++i) tag[i] = kDigits[random[i] % 36];
+        tag[8] = 0;
+        temp = dir + "." + base + "." + tag + ".part";
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
+Output::~Output() {
+    stopHelpers();
+    if (own_fd_ && fd_ >= 0) ::close(fd_);
+    if (!temp_.empty() && !finished_) ::unlink(temp_.c_str());
+}
+
+bool Output::open(const char *path, const FormatInfo *format, int level, int threads,
+                  std::size_t slot_bytes) noexcept {
+    const WriterInfo *w = format ? format->writer : nullptr;
+    if (!path || threads < 0 || (format && !w) ||
+        (w ? level != 0 && (level < w->min_level || level > w->max_level) : level != 0)) {
+        errno = EINVAL;
+        return false;
+    }
+    format_ = format;
+    try {
+        path_ = path;
+        if (path_ == "-") {
+            fd_ = STDOUT_FILENO;
+        } else {
+            struct stat st;
+            const bool exists = ::stat(path, &st) == 0;
+            if (exists && S_ISDIR(st.st_mode)) {
+                errno = EISDIR;
+                return false;
+            }
+            if (path_.empty() || path_.back() == '/') {
+                errno = path_.empty() ? ENOENT : EISDIR;
+                return false;
+            }
+            if (exists && !S_ISREG(st.st_mode)) {
+                // A pipe, a FIFO or a device: there is nothing to rename.
+                fd_ = ::open(path, O_WRONLY | O_CLOEXEC);
+            } else {
+                if (exists && ::faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) return false;
+                // A link to a file is kept: the file it names is replaced.
+                struct stat lst;
+                if (exists && ::lstat(path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
+                    char *real = ::realpath(path, nullptr);
+                    if (!real) return false;
+                    path_ = real;
+                    std::free(real);
+                }
+                fd_ = createBeside(path_, temp_);
+                if (fd_ < 0) temp_.clear();
+            }
+            if (fd_ < 0) return false;
+            own_fd_ = true;
+        }
+
+        // Helpers: for blocks compressed apart, one a core by default; for anything else one,
+        // which compresses (with the compression library's own workers) and writes.
+        const bool apart = w && w->apart;
+        int helpers = threads == 1 ? 0 : threads == 0 ? (apart ? cores() : 1) : threads - 1;
+        if (!apart && helpers > 1) helpers = 1;
+        const int workers =
+            w && !apart && threads != 1 ? (threads == 0 ? cores() : threads - 1) : 0;
+        const int compressors = w ? std::max(helpers, 1) : 0;
+        for (int i = 0; i < compressors; ++i) {
+            compressors_.push_back(w->make(level ? level : w->default_level, workers));
+            if (!compressors_.back()) {
+                errno = ENOMEM;
+                return false;
+            }
+        }
+        const std::size_t unit = w ? w->unit : 1;
+        const std::size_t want = slot_bytes ? slot_bytes : kSlotBytes;
+        slot_bytes_ = std::max<std::size_t>(1, (want + (slot_bytes ? unit - 1 : 0)) / unit) * unit;
+        slot_count_ = helpers == 0 ? 1 : apart ? 2 * static_cast<std::size_t>(helpers) + 2 : 3;
+        slots_.reset(new (std::nothrow) Slot[slot_count_]);
+        if (!slots_) {
+            errno = ENOMEM;
+            return false;
+        }
+        for (std::size_t i = 0; i < slot_count_; ++i) {
+            Slot &s = slots_[i];
+            s.text.reset(new (std::nothrow) char[slot_bytes_]);
+            if (!s.text) {
+                errno = ENOMEM;
+                return false;
+            }
+        }
+        cur_ = slots_[0].text.get();
+        lim_ = cur_ + slot_bytes_;
+        for (int i = 0; i < helpers; ++i) {
+            Compressor *c = w ? compressors_[static_cast<std::size_t>(i)].get() : nullptr;
+            helpers_.emplace_back([this, c] { helper(c); });
+        }
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return false;
+    } catch (const std::system_error &) {
+        // No thread could be started: the slots are compressed and written by the caller.
+        stopHelpers();
+        helpers_.clear();
+    }
+    return true;
+}
+
+void Output::fail(int error) noexcept {
+    if (failed_.load(std::memory_order_relaxed)) return;
+    const char *text = std::strerror(error);
+    std::snprintf(why_, sizeof why_, "%s", text);
+    failed_.store(true, std::memory_order_release);
+    work_.notify_all();
+    freed_.notify_all();
+}
+
+bool Output::encode(Slot &slot, Compressor *compressor) noexcept {
+    if (!compressor) return true;
+    slot.out.clear();
+    return compressor->compress(reinterpret_cast<const unsigned char *>(slot.text.get()), slot.len,
+                                slot.last, slot.out);
+}
+
+bool Output::writeSlot(const Slot &slot) noexcept {
+    return format_
+               ? writeAll(fd_, slot.out.data(), slot.out.size())
+               : writeAll(fd_, reinterpret_cast<const unsigned char *>(slot.text.get()), slot.len);
+}
+
+void Output::helper(Compressor *compressor) noexcept {
+    const std::size_t k = slot_count_;
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        work_.wait(lock, [&] { return stop_ || failed() || claimed_ < filled_; });
+        if (stop_ || failed()) return;
+        Slot &slot = slots_[claimed_++ % k];
+        lock.unlock();
+        const bool encoded = encode(slot, compressor);
+        lock.lock();
+        if (!encoded) {
+            fail(ENOMEM);
+            return;
+        }
+        slot.done = true;
+        // Whoever finds no writer at work writes every slot whose turn has come, in order.
+        if (writing_) continue;
+        writing_ = true;
+        while (written_ < claimed_ && slots_[written_ % k].done && !failed()) {
+            Slot &next = slots_[written_ % k];
+            lock.unlock();
+            const bool ok = writeSlot(next);
+            const int error = errno;
+            lock.lock();
+            if (!ok) {
+                fail(error);
+                break;
+            }
+            next.done = false;
+            ++written_;
+            freed_.notify_all();
+        }
+        writing_ = false;
+    }
+}
+
+bool Output::submit(bool last) noexcept {
+    if (failed()) return false;
+    const std::size_t k = slot_count_;
+    Slot &slot = slots_[filled_ % k];
+    slot.len = static_cast<std::size_t>(cur_ - slot.text.get());
+    slot.last = last;
+    if (helpers_.empty()) {
+        if (!encode(slot, compressors_.empty() ? nullptr : compressors_[0].get())) {
+            fail(ENOMEM);
+            return false;
+        }
+        if (!writeSlot(slot)) {
+            fail(errno);
+            return false;
+        }
+        ++filled_;
+        ++claimed_;
+        ++written_;
+    } else {
+        std::unique_lock<std::mutex> lock(mu_);
+        ++filled_;
+        work_.notify_one();
+        // The next slot is free once the one that used it before has been written.
+        freed_.wait(lock, [&] { return failed() || filled_ - written_ < k; });
+        if (failed()) return false;
+    }
+    cur_ = slots_[filled_ % k].text.get();
+    lim_ = cur_ + slot_bytes_;
+    return true;
+}
+
+bool Output::next() noexcept {
+    return submit(false);
+}
+
+bool Output::putSpilling(const void *p, std::size_t n) noexcept {
+    const char *from = static_cast<const char *>(p);
+    for (;;) {
+        const std::size_t k = std::min(n, static_cast<std::size_t>(lim_ - cur_));
+        std::memcpy(cur_, from, k);
+        cur_ += k;
+        from += k;
+        n -= k;
+        if (n == 0) return true;
+        if (!next()) return false;
+    }
+}
+
+void Output::stopHelpers() noexcept {
+    {
+        std::lock_guard<std::mutex> lock(mu_);
+        stop_ = true;
+    }
+    work_.notify_all();
+    for (std::thread &t : helpers_)
+        if (t.joinable()) t.join();
+}
+
+bool Output::finish() noexcept {
+    if (finished_ || fd_ < 0) return false;
+    if (!submit(true)) return false;
+    if (!helpers_.empty()) {
+        std::unique_lock<std::mutex> lock(mu_);
+        freed_.wait(lock, [&] { return failed() || written_ == filled_; });
+    }
+    stopHelpers();
+    if (failed()) return false;
+    if (own_fd_) {
+        // A file that is renamed into place must be on the disk first; a pipe or a device has
+        // nothing to sync.
+        if (!temp_.empty() && ::fdatasync(fd_) != 0) {
+            fail(errno);
+            return false;
+        }
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0 && errno != EINTR) {
+            fail(errno);
+            return false;
+        }
+        if (!temp_.empty() && ::rename(temp_.c_str(), path_.c_str()) != 0) {
+            fail(errno);
+            return false;
+        }
+    }
+    finished_ = true;
+    return true;
+}
+
+}  // namespace fast

@@ -1,0 +1,397 @@
+// The writer: which entries it refuses and which it writes back exactly, how it fails on the
+// system's errors without leaving a file under the final name, pairs, and what outside tools
+// make of its files. Its round trip over generated texts is part of the property test.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <random>
+
+#include "codecs/gzip.hpp"
+#include "toolkit_support.hpp"
+
+using toolkit::show;
+using toolkit::slurp;
+using toolkit::TextFile;
+
+namespace {
+
+// An entry whose fields live in the row's own strings.
+struct Made {
+    std::string name, comment, bases;
+    std::vector<int8_t> quals;
+    bool has_comment = false;
+    int32_t fasta = 0;
+    SeqEntry entry() {
+        SeqEntry e{};
+        quals.reserve(1);  // a FASTQ entry of no bases reads back with quals, not NULL
+        e.name = &name[0];
+        e.comment = has_comment ? &comment[0] : nullptr;
+        e.length = static_cast<int32_t>(bases.size());
+        e.bases = &bases[0];
+        e.quals = fasta ? nullptr : quals.data();
+        e.is_fasta = fasta;
+        return e;
+    }
+};
+
+Made fastq(std::string name, std::string bases, std::vector<int8_t> quals = {}) {
+    Made m{std::move(name), "", std::move(bases), std::move(quals)};
+    if (m.quals.empty()) m.quals.assign(m.bases.size(), 30);
+    return m;
+}
+
+Made fasta(std::string name, std::string bases) {
+    Made m{std::move(name), "", std::move(bases), {}};
+    m.fasta = 1;
+    return m;
+}
+
+Made withComment(Made m, std::string comment) {
+    m.comment = std::move(comment);
+    m.has_comment = true;
+    return m;
+}
+
+Made withQual(Made m, size_t at, int8_t q) {
+    m.quals.at(at) = q;
+    return m;
+}
+
+std::string scratch(const char *tag) {
+    return testing::TempDir() + "writer_" + std::to_string(getpid()) + "_" + tag;
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Files beside `path` that the writer may have left.
+int leftovers(const std::string &path) {
+    const std::string dir = path.substr(0, path.rfind('/'));
+    const std::string base = "." + path.substr(path.rfind('/') + 1) + ".";
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> ls(popen(("ls -a '" + dir + "'").c_str(), "r"),
+                                                        pclose);
+    int n = 0;
+    char line[4096];
+    while (ls && std::fgets(line, sizeof line, ls.get()))
+        n += std::string(line).rfind(base, 0) == 0;
+    return n;
+}
+
+struct RefusalCase {
+    const char *what;
+    std::vector<Made> batch;  // written after one good entry of the same kind as the first
+    std::string refusal;      // the end of the writer's error, "" when the batch is written
+};
+
+TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
+    std::vector<int8_t> extremes;
+    for (int q = -128; q < 128; ++q)
+        if (q != -33 && q != -23 && q != -1) extremes.push_back(static_cast<int8_t>(q));
+    const RefusalCase cases[] = {
+        {"blank in the name", {fastq("a b", "AC")}, "its name holds a blank"},
+        {"line feed in the name", {fastq("a\nb", "AC")}, "its name holds a line feed"},
+        {"line feed in the comment",
+         {withComment(fastq("r", "AC"), "x\ny")},
+         "its comment holds a line feed"},
+        {"line feed in the bases", {fastq("r", "A\nC")}, "its bases hold a line feed"},
+        {"zero byte in the bases", {fastq("r", std::string("A\0C", 3))}, "hold a zero byte"},
+        {"first base +", {fastq("r", "+AC")}, "its first base is \"+\", which would end its bases"},
+        {"first base > of FASTA",
+         {fasta("r", ">AC")},
+         "its first base is \">\", which would end its bases"},
+        {"quality -33", {withQual(fastq("r", "ACGT"), 3, -33)}, "-33 would be a zero byte"},
+        {"quality -23", {withQual(fastq("r", "ACGT"), 1, -23)}, "-23 would be a line feed"},
+        {"quality -1 among the first 20",
+         {withQual(fastq("r", std::string(30, 'A')), 19, -1)},
+         "-1 would be a blank among the first 20, which selects the numeric reading"},
+        {"FASTA after FASTQ", {fastq("q", "AC"), fasta("r", "AC")}, "cannot follow a FASTQ entry"},
+        {"FASTQ after FASTA", {fasta("q", "AC"), fastq("r", "AC")}, "cannot follow a FASTA entry"},
+        // What reads back is written, however odd.
+        {"empty comment, tab and CR in the name",
+         {withComment(fastq("r\t1\r", "AC"), ""), withComment(fastq("s", "GT"), " a  b ")},
+         ""},
+        {"@ as first base and first quality",
+         {withQual(fastq("@r", "@AC"), 0, 31), fasta("f", "@A+>")},
+         ""},
+        {"every other quality value",
+         {fastq("r", std::string(extremes.size(), 'A'), extremes)},
+         ""},
+        {"-1 after the first 20", {withQual(fastq("r", std::string(30, 'A')), 20, -1)}, ""},
+        {"empty name and empty entries", {fastq("", ""), fastq("e", ""), fasta("", "")}, ""},
+    };
+    const std::string path = scratch("refusal.fq");
+    for (const RefusalCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<Made> made = c.batch;
+        made.insert(made.begin(), made[0].fasta ? fasta("first", "ACGT") : fastq("first", "ACGT"));
+        // A FASTQ entry and a FASTA one of the last rows go to writers of their own.
+        std::vector<std::vector<SeqEntry>> runs(1);
+        for (Made &m : made) {
+            if (!c.refusal.empty() || runs.back().empty() || runs.back().back().is_fasta == m.fasta)
+                runs.back().push_back(m.entry());
+            else
+                runs.push_back({m.entry()});
+        }
+        for (const std::vector<SeqEntry> &run : runs) {
+            std::ofstream(path) << "kept\n";
+            FastqWriter *w = openFastqWriter(path.c_str(), FAST_WRITE_AUTO, 0, 2);
+            ASSERT_NE(nullptr, w);
+            ASSERT_EQ(nullptr, fastqWriterError(w));
+            ASSERT_EQ(0, writeFastqBatch(w, run.data(), 1));
+            const int32_t rc =
+                writeFastqBatch(w, run.data() + 1, static_cast<int32_t>(run.size() - 1));
+            if (c.refusal.empty()) {
+                ASSERT_EQ(0, rc) << fastqWriterError(w);
+                ASSERT_EQ(0, finishFastqWriter(w));
+                closeFastqWriter(w);
+                int32_t count = 0;
+                int64_t total = 0;
+                SeqEntry *back = nullptr;
+                toolkit::capture([&] { back = decodeFastq2(path.c_str(), &count, &total, 0); });
+                ASSERT_NE(nullptr, back);
+                EXPECT_EQ(show(run.data(), static_cast<int32_t>(run.size())), show(back, count));
+                EXPECT_EQ(run[0].is_fasta, back[count - 1].is_fasta);
+                free(back[0].name);
+                free(back);
+                continue;
+            }
+            EXPECT_EQ(-1, rc);
+            const std::string error = fastqWriterError(w);
+            const std::string name = run[run.size() - 1].name;
+            EXPECT_EQ(0u, error.rfind("entry ", 0)) << error;
+            EXPECT_NE(std::string::npos, error.find("(\"" + name.substr(0, 100) + "\")")) << error;
+            EXPECT_EQ(c.refusal,
+                      error.substr(error.size() - std::min(error.size(), c.refusal.size())));
+            // The failure is final, and nothing replaces the file at the path.
+            EXPECT_EQ(-1, writeFastqBatch(w, run.data(), 1));
+            EXPECT_EQ(-1, finishFastqWriter(w));
+            closeFastqWriter(w);
+            EXPECT_EQ("kept\n", slurp(path));
+            EXPECT_EQ(0, leftovers(path));
+        }
+    }
+    std::remove(path.c_str());
+}
+
+// Runs `body` in a child and returns its exit status.
+int inChild(const std::function<int()> &body) {
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Writes `megabytes` of entries to `path`; the writer's first error, "" when none.
+std::string writeMegabytes(const char *path, int32_t format, int32_t threads, int megabytes) {
+    Made m = fastq("read", std::string(1000, 'A'));
+    std::vector<SeqEntry> batch(100, m.entry());
+    std::mt19937 rng(1);
+    return toolkit::writeEntries(path, format, threads, batch.data(), 100, rng, 10 * megabytes,
+                                 100);
+}
+
+TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
+    const std::string dir = scratch("faults");
+    ::mkdir(dir.c_str(), 0755);
+    const std::string kept = dir + "/kept.fq.gz";
+    std::ofstream(kept) << "kept\n";
+    struct Case {
+        const char *what;
+        std::function<std::string()> run;  // the writer's error
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"a full device, plain", [] { return writeMegabytes("/dev/full", FAST_WRITE_PLAIN, 1, 2); },
+         "No space left on device"},
+        {"a full device, BGZF on helpers",
+         [] { return writeMegabytes("/dev/full", FAST_WRITE_BGZF, 3, 2); },
+         "No space left on device"},
+        {"a file size limit",
+         [&] {
+             const int status = inChild([&] {
+                 signal(SIGXFSZ, SIG_IGN);
+                 rlimit limit{1 << 20, 1 << 20};
+                 setrlimit(RLIMIT_FSIZE, &limit);
+                 return writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 2, 4) == "File too large"
+                            ? 0
+                            : 1;
+             });
+             return status == 0 ? std::string("File too large")
+                                : "status " + std::to_string(status);
+         },
+         "File too large"},
+        {"a folder that cannot be written",
+         [&] {
+             const int status = inChild([&] {
+                 // Root writes anywhere: the child gives up its rights first.
+                 if (geteuid() == 0 && setuid(65534) != 0) return 2;
+                 errno = 0;
+                 FastqWriter *w = openFastqWriter(kept.c_str(), FAST_WRITE_AUTO, 0, 0);
+                 return w == nullptr && errno == EACCES ? 0 : 1;
+             });
+             return status == 0 ? std::string("EACCES") : "status " + std::to_string(status);
+         },
+         "EACCES"},
+        {"a closed pipe",
+         [] {
+             // Standard output is the pipe, whose reader has gone.
+             int fds[2];
+             if (pipe(fds) != 0) return std::string("pipe");
+             ::close(fds[0]);
+             std::fflush(stdout);
+             const int saved = dup(1);
+             dup2(fds[1], 1);
+             ::close(fds[1]);
+             const auto old = signal(SIGPIPE, SIG_IGN);
+             const std::string error = writeMegabytes("-", FAST_WRITE_BGZF, 2, 2);
+             signal(SIGPIPE, old);
+             dup2(saved, 1);
+             ::close(saved);
+             return error;
+         },
+         "Broken pipe"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.expected, c.run());
+        EXPECT_EQ("kept\n", slurp(kept));
+        EXPECT_EQ(0, leftovers(kept));
+    }
+
+    // What cannot be opened, with errno.
+    struct Open {
+        std::string path;
+        int32_t format, level, threads;
+        int error;
+    };
+    const Open opens[] = {
+        {dir, FAST_WRITE_PLAIN, 0, 0, EISDIR},
+        {dir + "/missing/r.fq", FAST_WRITE_PLAIN, 0, 0, ENOENT},
+        {dir + "/r.fq.xz", FAST_WRITE_AUTO, 0, 0, EINVAL},
+        {dir + "/r.fq.bz2", FAST_WRITE_AUTO, 0, 0, EINVAL},
+        {dir + "/r.fq", 4, 0, 0, EINVAL},
+        {dir + "/r.fq", FAST_WRITE_PLAIN, 1, 0, EINVAL},
+        {dir + "/r.fq", FAST_WRITE_BGZF, 10, 0, EINVAL},
+        {dir + "/r.fq", FAST_WRITE_ZSTD, 20, 0, EINVAL},
+        {dir + "/r.fq", FAST_WRITE_BGZF, -1, 0, EINVAL},
+        {dir + "/r.fq", FAST_WRITE_BGZF, 0, -1, EINVAL},
+    };
+    for (const Open &o : opens) {
+        SCOPED_TRACE(o.path + " " + std::to_string(o.format) + " " + std::to_string(o.level));
+        errno = 0;
+        EXPECT_EQ(nullptr, openFastqWriter(o.path.c_str(), o.format, o.level, o.threads));
+        EXPECT_EQ(o.error, errno);
+    }
+    EXPECT_EQ(nullptr, openFastqWriter(nullptr, FAST_WRITE_PLAIN, 0, 0));
+
+    // Closed before finishing, on helpers and with text still in flight: nothing is left.
+    Made m = fastq("r", std::string(5000, 'C'));
+    std::vector<SeqEntry> batch(500, m.entry());
+    FastqWriter *w = openFastqWriter(kept.c_str(), FAST_WRITE_BGZF, 0, 3);
+    ASSERT_NE(nullptr, w);
+    EXPECT_EQ(0, writeFastqBatch(w, batch.data(), 500));
+    closeFastqWriter(w);
+    EXPECT_EQ("kept\n", slurp(kept));
+    EXPECT_EQ(0, leftovers(kept));
+    std::remove(kept.c_str());
+    ::rmdir(dir.c_str());
+}
+
+TEST(Writer, PairsAreCheckedAndEndTogether) {
+    struct Case {
+        const char *first, *second;
+        std::string error;  // "" when written
+    };
+    const Case cases[] = {
+        {"r1", "r1", ""},
+        {"r1/1", "r1/2", ""},
+        {"r1/1", "r1/1", ""},
+        {"r1", "r2", "entry 3 has unpaired names: \"r1\" in the first file, \"r2\" in the second"},
+        {"r1/1", "r1/3", "entry 3 has unpaired names"},
+        {"r1/1\tBC", "r1/2", ""},
+        {"r1", "r1/2\tRG:Z:1", ""},
+        {"r 1", "r1", "entry 3 (\"r 1\") cannot be written: its name holds a blank"},
+    };
+    const std::string a = scratch("pair_1.fq.gz"), b = scratch("pair_2.fq.zst");
+    const int32_t second_format =
+        fast_test::reads(fast::Format::zstd) ? FAST_WRITE_AUTO : FAST_WRITE_BGZF;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.first) + " / " + c.second);
+        Made x[3] = {fastq("p/1", "AC"), fastq("q/1", "AC"), fastq(c.first, "ACG")};
+        Made y[3] = {fastq("p/2", "GT"), fastq("q/2", "GT"), fastq(c.second, "TTT")};
+        SeqEntry ex[3], ey[3];
+        for (int i = 0; i < 3; ++i) {
+            ex[i] = x[i].entry();
+            ey[i] = y[i].entry();
+        }
+        FastqWriter *first = openFastqWriter(a.c_str(), FAST_WRITE_AUTO, 0, 0);
+        FastqWriter *second = openFastqWriter(b.c_str(), second_format, 0, 0);
+        ASSERT_TRUE(first && second);
+        ASSERT_EQ(0, writeFastqPairBatch(first, second, ex, ey, 2));
+        const int32_t rc = writeFastqPairBatch(first, second, ex + 2, ey + 2, 1);
+        if (c.error.empty()) {
+            EXPECT_EQ(0, rc);
+            EXPECT_EQ(0, finishFastqWriter(first));
+            EXPECT_EQ(0, finishFastqWriter(second));
+            const toolkit::Streamed s1 = toolkit::streamed(a.c_str(), 0, 1);
+            const toolkit::Streamed s2 = toolkit::streamed(b.c_str(), 0, 1);
+            EXPECT_EQ(show(ex, 3), s1.records);
+            EXPECT_EQ(show(ey, 3), s2.records);
+        } else {
+            EXPECT_EQ(-1, rc);
+            const std::string error = fastqWriterError(first);
+            EXPECT_EQ(c.error, error.substr(0, c.error.size()));
+            // Both writers fail, and neither file is kept.
+            EXPECT_NE(nullptr, fastqWriterError(second));
+            EXPECT_EQ(-1, finishFastqWriter(first));
+            EXPECT_EQ(-1, finishFastqWriter(second));
+        }
+        closeFastqWriter(first);
+        closeFastqWriter(second);
+        EXPECT_EQ(c.error.empty(), exists(a));
+        EXPECT_EQ(c.error.empty(), exists(b));
+        std::remove(a.c_str());
+        std::remove(b.c_str());
+    }
+}
+
+// The tools of each format accept what is written: several BGZF blocks on helpers, and a zstd
+// frame on libzstd's workers.
+TEST(Writer, OutsideToolsReadWhatIsWritten) {
+    const std::string gz = scratch("tools.fq.gz"), zst = scratch("tools.fq.zst");
+    ASSERT_EQ("", writeMegabytes(gz.c_str(), FAST_WRITE_AUTO, 0, 1));
+    std::vector<std::string> checks = {"gzip -t '" + gz + "'"};
+    if (std::system("command -v bgzip >/dev/null 2>&1") == 0)
+        checks.push_back("bgzip -t '" + gz + "'");
+    if (fast_test::reads(fast::Format::zstd)) {
+        ASSERT_EQ("", writeMegabytes(zst.c_str(), FAST_WRITE_AUTO, 0, 1));
+        checks.push_back("zstd -q -t '" + zst + "'");
+    }
+    for (const std::string &check : checks) EXPECT_EQ(0, std::system(check.c_str())) << check;
+    // BGZF ends with the empty block, and every block states its size.
+    const std::string bytes = slurp(gz);
+    ASSERT_GT(bytes.size(), 28u);
+    EXPECT_EQ(
+        std::string("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0\x1b\0\x03\0\0\0\0\0\0\0\0\0", 28),
+        bytes.substr(bytes.size() - 28));
+    size_t blocks = 0;
+    for (size_t at = 0; at < bytes.size(); ++blocks) {
+        const size_t size = fast::bgzfBlockSize(
+            reinterpret_cast<const unsigned char *>(bytes.data()) + at, bytes.size() - at);
+        ASSERT_GT(size, 0u) << "at " << at;
+        at += size;
+    }
+    EXPECT_GT(blocks, 16u);
+    std::remove(gz.c_str());
+    std::remove(zst.c_str());
+}
+
+}  // namespace
