@@ -49,7 +49,7 @@ __all__ = [
 __version__ = library_version
 
 # The writer's formats, as fast.h numbers them.
-_FORMATS = {None: 0, "auto": 0, "plain": 1, "bgzf": 2, "gzip": 2, "zstd": 3}
+_FORMATS = {None: 0, "plain": 1, "bgzf": 2, "gzip": 2, "zstd": 3}
 
 
 def _path(path):
@@ -74,7 +74,7 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
         thread, 0 (the default) as many as help: a thread that reads ahead and parses, and
         for gzip data one a core to inflate BGZF blocks.
     batch_bytes: the most text of one batch (0: 1 MiB), when reading.
-    level: the compression level, when writing (None: the library's default).
+    level: the compression level, when writing (None or 0: the format's default).
     format: when writing, "plain", "bgzf" (or "gzip") or "zstd"; None picks by the name:
         ".gz" and ".bgz" BGZF, ".zst" zstd, anything else plain.
 
@@ -103,7 +103,7 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
     if format not in _FORMATS:
         raise ValueError(f"format must be 'plain', 'bgzf', 'gzip', 'zstd' or None, not {format!r}")
     code = _FORMATS[format]
-    lvl = -1 if level is None else level
+    lvl = 0 if level is None else level
     if second is None:
         return Writer(first, code, lvl, threads)
     return PairWriter(first, second, code, lvl, threads)

@@ -28,11 +28,10 @@ extern PyObject *format_error;
 // Records
 
 struct RecordObject {
-    PyObject_HEAD
-    PyObject *name;      // str
-    PyObject *comment;   // str or None
-    PyObject *sequence;  // str
-    PyObject *qualities; // str of Phred+33 letters, or None for FASTA
+    PyObject_HEAD PyObject *name;  // str
+    PyObject *comment;             // str or None
+    PyObject *sequence;            // str
+    PyObject *qualities;           // str of Phred+33 letters, or None for FASTA
 };
 
 extern PyTypeObject *record_type;
@@ -48,7 +47,7 @@ inline PyObject *latin1(const char *bytes, std::size_t length, bool ascii) {
 
 // What a record iterator walks: a reader's batches, or one batch.
 class RecordSource {
-public:
+  public:
     virtual ~RecordSource() = default;
     // The next record (or tuple of two for pairs); nullptr at the end without an exception set,
     // or nullptr with one set. Called with the GIL held.

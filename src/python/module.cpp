@@ -32,4 +32,5 @@ PYBIND11_MODULE(_fastreads, m) {
     m.attr("compressed_formats") = py::tuple(formats);
     initRecordTypes(m);
     bindReader(m);
+    bindWriter(m);
 }

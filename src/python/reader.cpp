@@ -36,12 +36,14 @@ constexpr std::int64_t kChunk = 256;
     throw py::error_already_set();
 }
 
-std::string display(const std::string &path) { return path == "-" ? "standard input" : path; }
+std::string display(const std::string &path) {
+    return path == "-" ? "standard input" : path;
+}
 
 }  // namespace
 
 class ReaderCore : public RecordSource {
-public:
+  public:
     ReaderCore(const std::string &first, const py::object &second, std::int64_t batch_bytes,
                std::int32_t threads) {
         if (batch_bytes < 0) throw py::value_error("batch_bytes must be 0 or more");
@@ -186,7 +188,7 @@ public:
         return nullptr;
     }
 
-private:
+  private:
     Slot makeSlot() const {
         Slot slot{std::make_shared<Packed>(), nullptr};
         if (paired_) slot[1] = std::make_shared<Packed>();
@@ -421,8 +423,8 @@ void bindReader(py::module_ &m) {
                                [](const Batch &b) {
                                    b.check();
                                    const Packed &p = *b.packed;
-                                   return view<std::int8_t>(
-                                       p.qualities, p.any_fastq ? p.starts()[p.count] : 0);
+                                   return view<std::int8_t>(p.qualities,
+                                                            p.any_fastq ? p.starts()[p.count] : 0);
                                })
         .def_property_readonly("offsets",
                                [](const Batch &b) {
@@ -437,10 +439,9 @@ void bindReader(py::module_ &m) {
                                    py::list names(static_cast<std::size_t>(p.count));
                                    for (std::int64_t i = 0; i < p.count; ++i) {
                                        const EntryInfo &d = p.info[static_cast<std::size_t>(i)];
-                                       PyObject *s =
-                                           latin1(p.text->data + d.name,
-                                                  static_cast<std::size_t>(d.name_length),
-                                                  d.flags & kNameAscii);
+                                       PyObject *s = latin1(p.text->data + d.name,
+                                                            static_cast<std::size_t>(d.name_length),
+                                                            d.flags & kNameAscii);
                                        if (s == nullptr) throw py::error_already_set();
                                        PyList_SET_ITEM(names.ptr(), i, s);
                                    }
@@ -450,7 +451,8 @@ void bindReader(py::module_ &m) {
              [](const Batch &b, std::int64_t i) {
                  b.check();
                  if (i < 0) i += b.packed->count;
-                 if (i < 0 || i >= b.packed->count) throw py::index_error("batch index out of range");
+                 if (i < 0 || i >= b.packed->count)
+                     throw py::index_error("batch index out of range");
                  PyObject *record = b.packed->record(i);
                  if (record == nullptr) throw py::error_already_set();
                  return py::reinterpret_steal<py::object>(record);
@@ -467,8 +469,8 @@ void bindReader(py::module_ &m) {
                  return Batch{nullptr, 0, b.packed->copy()};
              })
         .def("__repr__", [](const Batch &b) {
-            const bool valid = !b.reader || (!b.reader->closed() &&
-                                             b.reader->generation() == b.generation);
+            const bool valid =
+                !b.reader || (!b.reader->closed() && b.reader->generation() == b.generation);
             return valid ? "<fastreads.Batch of " + std::to_string(b.packed->count) + " entries>"
                          : std::string("<fastreads.Batch, no longer valid>");
         });

@@ -87,12 +87,12 @@ static PyObject *recordCompare(PyObject *self, PyObject *other, int op) {
 
 static PyObject *recordReduce(PyObject *self, PyObject *) {
     auto *r = reinterpret_cast<RecordObject *>(self);
-    return Py_BuildValue("O(OOOO)", Py_TYPE(self), r->name, r->sequence, r->qualities,
-                         r->comment);
+    return Py_BuildValue("O(OOOO)", Py_TYPE(self), r->name, r->sequence, r->qualities, r->comment);
 }
 
 static PyObject *recordLength(PyObject *self, void *) {
-    return PyLong_FromSsize_t(PyUnicode_GET_LENGTH(reinterpret_cast<RecordObject *>(self)->sequence));
+    return PyLong_FromSsize_t(
+        PyUnicode_GET_LENGTH(reinterpret_cast<RecordObject *>(self)->sequence));
 }
 
 static PyMemberDef record_members[] = {
@@ -105,8 +105,8 @@ static PyMemberDef record_members[] = {
      "The quality letters, Phred+33, one a base; None for a FASTA entry."},
     {nullptr, 0, 0, 0, nullptr}};
 
-static PyMethodDef record_methods[] = {
-    {"__reduce__", recordReduce, METH_NOARGS, nullptr}, {nullptr, nullptr, 0, nullptr}};
+static PyMethodDef record_methods[] = {{"__reduce__", recordReduce, METH_NOARGS, nullptr},
+                                       {nullptr, nullptr, 0, nullptr}};
 
 static PyGetSetDef record_getset[] = {
     {"length", recordLength, nullptr, "The number of bases.", nullptr},
@@ -119,16 +119,15 @@ static const char record_doc[] =
     "many as bases, or None for a FASTA entry; comment is None when the header has none.\n"
     "Records are equal when all four fields are.";
 
-static PyType_Slot record_slots[] = {
-    {Py_tp_new, reinterpret_cast<void *>(recordNew)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(recordDealloc)},
-    {Py_tp_repr, reinterpret_cast<void *>(recordRepr)},
-    {Py_tp_richcompare, reinterpret_cast<void *>(recordCompare)},
-    {Py_tp_members, record_members},
-    {Py_tp_methods, record_methods},
-    {Py_tp_getset, record_getset},
-    {Py_tp_doc, const_cast<char *>(record_doc)},
-    {0, nullptr}};
+static PyType_Slot record_slots[] = {{Py_tp_new, reinterpret_cast<void *>(recordNew)},
+                                     {Py_tp_dealloc, reinterpret_cast<void *>(recordDealloc)},
+                                     {Py_tp_repr, reinterpret_cast<void *>(recordRepr)},
+                                     {Py_tp_richcompare, reinterpret_cast<void *>(recordCompare)},
+                                     {Py_tp_members, record_members},
+                                     {Py_tp_methods, record_methods},
+                                     {Py_tp_getset, record_getset},
+                                     {Py_tp_doc, const_cast<char *>(record_doc)},
+                                     {0, nullptr}};
 
 static PyType_Spec record_spec = {"fastreads.Record", sizeof(RecordObject), 0, Py_TPFLAGS_DEFAULT,
                                   record_slots};
@@ -137,8 +136,7 @@ static PyType_Spec record_spec = {"fastreads.Record", sizeof(RecordObject), 0, P
 // The iterator
 
 struct IteratorObject {
-    PyObject_HEAD
-    PyObject *owner;
+    PyObject_HEAD PyObject *owner;
     RecordSource *source;
     bool owned;
 };
@@ -168,11 +166,10 @@ static void iteratorDealloc(PyObject *self) {
     Py_DECREF(type);
 }
 
-static PyType_Slot iterator_slots[] = {
-    {Py_tp_iter, reinterpret_cast<void *>(PyObject_SelfIter)},
-    {Py_tp_iternext, reinterpret_cast<void *>(iteratorNext)},
-    {Py_tp_dealloc, reinterpret_cast<void *>(iteratorDealloc)},
-    {0, nullptr}};
+static PyType_Slot iterator_slots[] = {{Py_tp_iter, reinterpret_cast<void *>(PyObject_SelfIter)},
+                                       {Py_tp_iternext, reinterpret_cast<void *>(iteratorNext)},
+                                       {Py_tp_dealloc, reinterpret_cast<void *>(iteratorDealloc)},
+                                       {0, nullptr}};
 
 static PyType_Spec iterator_spec = {"fastreads._RecordIterator", sizeof(IteratorObject), 0,
                                     Py_TPFLAGS_DEFAULT, iterator_slots};
@@ -268,8 +265,8 @@ void Packed::fill(const SeqEntry *entries, std::int64_t begin, std::int64_t end)
         char *chars = text->data;
         if (copyBytes(chars + d.name, e.name, static_cast<std::size_t>(d.name_length) + 1) < 128)
             d.flags |= kNameAscii;
-        if (e.comment &&
-            copyBytes(chars + d.comment, e.comment, static_cast<std::size_t>(d.comment_length)) < 128)
+        if (e.comment && copyBytes(chars + d.comment, e.comment,
+                                   static_cast<std::size_t>(d.comment_length)) < 128)
             d.flags |= kCommentAscii;
         chars[d.comment + d.comment_length] = '\0';
         if (copyBytes(sequences->data + at, e.bases, length) < 128) d.flags |= kSequenceAscii;
@@ -316,8 +313,8 @@ PyObject *Packed::record(std::int64_t i) const {
     const EntryInfo &d = info[static_cast<std::size_t>(i)];
     const std::int64_t at = starts()[i];
     const auto length = static_cast<std::size_t>(starts()[i + 1] - at);
-    PyObject *name = latin1(text->data + d.name, static_cast<std::size_t>(d.name_length),
-                            d.flags & kNameAscii);
+    PyObject *name =
+        latin1(text->data + d.name, static_cast<std::size_t>(d.name_length), d.flags & kNameAscii);
     PyObject *comment = Py_None;
     if (d.flags & kHasComment)
         comment = latin1(text->data + d.comment, static_cast<std::size_t>(d.comment_length),
@@ -329,12 +326,12 @@ PyObject *Packed::record(std::int64_t i) const {
     if (d.flags & kFasta) {
         Py_INCREF(letters);
     } else {
-        letters = PyUnicode_New(static_cast<Py_ssize_t>(length), d.flags & kQualitiesAscii ? 127 : 255);
+        letters =
+            PyUnicode_New(static_cast<Py_ssize_t>(length), d.flags & kQualitiesAscii ? 127 : 255);
         if (letters != nullptr) {
             Py_UCS1 *to = PyUnicode_1BYTE_DATA(letters);
             const auto *from = reinterpret_cast<const std::int8_t *>(qualities->data) + at;
-            for (std::size_t k = 0; k < length; ++k)
-                to[k] = static_cast<Py_UCS1>(from[k] + 33);
+            for (std::size_t k = 0; k < length; ++k) to[k] = static_cast<Py_UCS1>(from[k] + 33);
         }
     }
     PyObject *record = nullptr;
