@@ -61,9 +61,9 @@ def main():
     elif case == "pyfastx":
         import pyfastx
 
-        for _name, seq, _qual in pyfastx.Fastx(path):
+        for entry in pyfastx.Fastx(path):  # (name, seq, qual[, comment])
             entries += 1
-            bases += len(seq)
+            bases += len(entry[1])
     elif case == "mappy":
         import mappy
 

@@ -57,7 +57,8 @@ fi
 cat "$fq" "$gz" "$bgzf" > /dev/null
 echo "FASTQ: $(stat -c %s "$fq") bytes; gzip -6: $(stat -c %s "$gz"); BGZF: $(stat -c %s "$bgzf")"
 
-declare -a names commands
+names=()
+commands=()
 declare -A at best peak
 add() {
     at[$1]=${#commands[@]}
