@@ -115,8 +115,9 @@ struct Packed {
     }
     // Entry i as a SeqEntry pointing into the buffers, for the writer.
     SeqEntry entry(std::int64_t i) const;
-    // Entry i as a new fastreads.Record, or nullptr with an exception set.
-    PyObject *record(std::int64_t i) const;
+    // Entry i as a new fastreads.Record, or nullptr with an exception set. `cache`, when given,
+    // holds a reference to the last comment made, which the record shares when it is the same.
+    PyObject *record(std::int64_t i, PyObject **cache = nullptr) const;
 };
 using PackedPtr = std::shared_ptr<Packed>;
 

@@ -82,7 +82,11 @@ class ReaderCore : public RecordSource {
         if (threaded_) worker_ = std::thread([this] { run(); });
     }
 
-    ~ReaderCore() override { stop(); }
+    ~ReaderCore() override {
+        stop();
+        Py_XDECREF(comments_[0]);
+        Py_XDECREF(comments_[1]);
+    }
 
     ReaderCore(const ReaderCore &) = delete;
     ReaderCore &operator=(const ReaderCore &) = delete;
@@ -167,9 +171,9 @@ class ReaderCore : public RecordSource {
                 if (!advance()) return nullptr;
             }
             const std::int64_t i = position_++;
-            PyObject *first = current_[0]->record(i);
+            PyObject *first = current_[0]->record(i, &comments_[0]);
             if (!paired_ || first == nullptr) return first;
-            PyObject *second = current_[1]->record(i);
+            PyObject *second = current_[1]->record(i, &comments_[1]);
             if (second == nullptr) {
                 Py_DECREF(first);
                 return nullptr;
@@ -315,6 +319,7 @@ class ReaderCore : public RecordSource {
     // The caller's side, under the GIL.
     Slot current_{};
     std::int64_t position_ = 0;
+    PyObject *comments_[2] = {nullptr, nullptr};  // the last comment of each side's records
     std::uint64_t generation_ = 0;
     bool closed_ = false, ended_ = false, busy_ = false;
     std::string error_;

@@ -309,18 +309,33 @@ SeqEntry Packed::entry(std::int64_t i) const {
     return e;
 }
 
-PyObject *Packed::record(std::int64_t i) const {
+PyObject *Packed::record(std::int64_t i, PyObject **cache) const {
     const EntryInfo &d = info[static_cast<std::size_t>(i)];
     const std::int64_t at = starts()[i];
     const auto length = static_cast<std::size_t>(starts()[i + 1] - at);
     PyObject *name =
         latin1(text->data + d.name, static_cast<std::size_t>(d.name_length), d.flags & kNameAscii);
     PyObject *comment = Py_None;
-    if (d.flags & kHasComment)
-        comment = latin1(text->data + d.comment, static_cast<std::size_t>(d.comment_length),
-                         d.flags & kCommentAscii);
-    else
+    if (d.flags & kHasComment) {
+        const char *bytes = text->data + d.comment;
+        const auto n = static_cast<std::size_t>(d.comment_length);
+        PyObject *last = cache ? *cache : nullptr;
+        // Reads of one run often share their comment: the same bytes give the same str.
+        if (last != nullptr && static_cast<std::size_t>(PyUnicode_GET_LENGTH(last)) == n &&
+            std::memcmp(PyUnicode_1BYTE_DATA(last), bytes, n) == 0) {
+            comment = last;
+            Py_INCREF(comment);
+        } else {
+            comment = latin1(bytes, n, d.flags & kCommentAscii);
+            if (cache != nullptr && comment != nullptr) {
+                Py_XDECREF(*cache);
+                Py_INCREF(comment);
+                *cache = comment;
+            }
+        }
+    } else {
         Py_INCREF(comment);
+    }
     PyObject *sequence = latin1(sequences->data + at, length, d.flags & kSequenceAscii);
     PyObject *letters = Py_None;
     if (d.flags & kFasta) {
