@@ -199,29 +199,66 @@ static char *reserve(BufferPtr &buffer, std::size_t bytes) {
     return buffer->data;
 }
 
-// Copies n bytes and returns the OR of them all, to know whether they are ASCII.
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+static inline std::uint64_t load(const void *p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    return word;
+}
+
+static inline void store(void *p, std::uint64_t word) {
+    std::memcpy(p, &word, 8);
+}
+
+// Eight quality values + 33 each, byte by byte without carries: their letters.
+static inline std::uint64_t letters(std::uint64_t values) {
+    return ((values & ~kHighBits) + 0x2121212121212121ULL) ^ (values & kHighBits);
+}
+
+// Copies n bytes a word at a time and returns 0 when they are all ASCII, 128 when not; in one
+// pass over the bytes. A last part word is copied again from n - 8.
 static inline unsigned char copyBytes(char *to, const char *from, std::size_t n) {
-    std::memcpy(to, from, n);
     std::uint64_t all = 0;
     std::size_t k = 0;
     for (; k + 8 <= n; k += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, from + k, 8);
+        const std::uint64_t word = load(from + k);
+        store(to + k, word);
         all |= word;
     }
-    for (; k < n; ++k) all |= static_cast<unsigned char>(from[k]);
-    all |= all >> 32;
-    all |= all >> 16;
-    all |= all >> 8;
-    return static_cast<unsigned char>(all);
+    if (k < n && n >= 8) {
+        const std::uint64_t word = load(from + n - 8);
+        store(to + n - 8, word);
+        all |= word;
+    } else {
+        for (; k < n; ++k) {
+            to[k] = from[k];
+            all |= static_cast<unsigned char>(from[k]);
+        }
+    }
+    return (all & kHighBits) ? 128 : 0;
 }
 
 // The same for quality values, whose letters are the values + 33.
 static inline unsigned char copyQualities(std::int8_t *to, const std::int8_t *from, std::size_t n) {
-    std::memcpy(to, from, n);
-    unsigned char all = 0;
-    for (std::size_t k = 0; k < n; ++k) all |= static_cast<unsigned char>(from[k] + 33);
-    return all;
+    std::uint64_t all = 0;
+    std::size_t k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const std::uint64_t word = load(from + k);
+        store(to + k, word);
+        all |= letters(word);
+    }
+    if (k < n && n >= 8) {
+        const std::uint64_t word = load(from + n - 8);
+        store(to + n - 8, word);
+        all |= letters(word);
+    } else {
+        for (; k < n; ++k) {
+            to[k] = from[k];
+            all |= static_cast<unsigned char>(from[k] + 33);
+        }
+    }
+    return (all & kHighBits) ? 128 : 0;
 }
 
 void Packed::prepare(const SeqEntry *entries, std::int32_t n) {

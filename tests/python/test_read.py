@@ -48,6 +48,10 @@ def test_records_equal_the_text(tmp_path, fastq_data, fastq_records, source, opt
             records = list(reader)
     assert len(records) == len(fastq_records)
     assert records == fastq_records
+    # str equality compares bytes only: the strings must also know whether they are ASCII.
+    for r in records:
+        for text in (r.name, r.comment or "", r.sequence, r.qualities):
+            assert text.isascii() == text.encode("latin-1").isascii()
 
 
 def test_example_file_and_biopython(tmp_path):
