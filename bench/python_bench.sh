@@ -10,7 +10,7 @@
 #     (bin/copy_fastq, the copying example) copying the same entries.
 # Times are of each reading loop, interpreter start and imports left out (bench/python_bench.py
 # prints them); the C programs' times are whole processes. Peak RSS is the largest seen, and
-# the records' memory is given above the interpreter's own with fastreads and numpy imported.
+# the records' memory is given above the interpreter's own with fastreads imported.
 # Every reader must find the same entries and bases. Ratios are printed with their targets.
 # Runs Debian's /usr/bin/python3 (PYTHON), with the module built in the build tree. It installs
 # the peers when missing, by apt: python3-dnaio python3-pyfastx python3-mappy python3-pysam
@@ -83,7 +83,7 @@ add "ours pairs" "fastreads pairs, plain" "$py ours-pairs $fq $fq"
 add "dnaio pairs" "dnaio pairs, plain" "$py dnaio-pairs $fq $fq"
 add "ours write" "fastreads write, BGZF 1" "$py ours-write $fq $work/py.fq.gz"
 add "c write" "C writer, BGZF 1" "$bin/copy_fastq $fq $work/c.fq.gz 1 0"
-add baseline "python, imports only" "$py baseline $fq"
+add baseline "python, fastreads imported" "$py baseline $fq"
 
 for _ in $(seq "$rounds"); do
     for i in "${!commands[@]}"; do
