@@ -7,7 +7,7 @@
 #   - batches: fastreads' arrays on the plain file, beside the C stream (bin/stream_count);
 #   - pairs: the plain file as both files of a pair, fastreads and dnaio;
 #   - writing: the plain file's records to BGZF at level 1, fastreads beside the C writer
-#     (bin/copy_fastq, the copying example) copying the same entries.
+#     (bin/fastq_copy, the copying example) copying the same entries.
 # Times are of each reading loop, interpreter start and imports left out (bench/python_bench.py
 # prints them); the C programs' times are whole processes. Peak RSS is the largest seen, and
 # the records' memory is given above the interpreter's own with fastreads imported.
@@ -39,7 +39,7 @@ if [ ${#need[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
         { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}"; }
 fi
-cmake --build "$build" --target _fastreads copy_fastq stream_count toolkit_run >/dev/null
+cmake --build "$build" --target _fastreads fastq_copy stream_count toolkit_run >/dev/null
 export PYTHONPATH=$build/python${PYTHONPATH:+:$PYTHONPATH}
 
 work=$(mktemp -d)
@@ -82,7 +82,7 @@ add "stream plain" "C stream, plain" "$bin/stream_count $fq"
 add "ours pairs" "fastreads pairs, plain" "$py ours-pairs $fq $fq"
 add "dnaio pairs" "dnaio pairs, plain" "$py dnaio-pairs $fq $fq"
 add "ours write" "fastreads write, BGZF 1" "$py ours-write $fq $work/py.fq.gz"
-add "c write" "C writer, BGZF 1" "$bin/copy_fastq $fq $work/c.fq.gz 1 0"
+add "c write" "C writer, BGZF 1" "$bin/fastq_copy $fq $work/c.fq.gz 1 0"
 add baseline "python, fastreads imported" "$py baseline $fq"
 
 for _ in $(seq "$rounds"); do

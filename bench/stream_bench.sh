@@ -23,6 +23,7 @@
 # written to a scratch folder, or kept in and taken again from FAST_BENCH_DATA when it is set.
 #   STREAM_BENCH="table sweep hugetlb" bench/stream_bench.sh [build-dir]
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
 build=${1:-${FAST_BUILD_DIR:-build-bench}}
 bin=$build/bin
 mb=${FAST_BENCH_MB:-1024}
@@ -71,32 +72,8 @@ cat "$fq" "$gz" "$bgzf" > /dev/null
 echo "FASTQ: $bytes bytes; gzip -6 copy: $(stat -c %s "$gz") bytes; BGZF copy: $(stat -c %s "$bgzf") bytes"
 echo "transparent huge pages: $(cat /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null || echo unknown)"
 
-# measure: runs commands[] ROUNDS times, taking turns; fills best[i] (seconds), peak[i] (KiB)
-# and leaves each command's standard output of the last round in $work/out.i, of all rounds in
-# $work/all.i.
 declare -a names commands
 declare -A best peak
-measure() {
-    best=()
-    peak=()
-    rm -f "$work"/all.*
-    for _ in $(seq "$rounds"); do
-        for i in "${!commands[@]}"; do
-            if ! /usr/bin/time -f "%e %M" -o "$work/time" bash -c "${commands[$i]}" \
-                > "$work/out.$i"; then
-                echo "failed: ${commands[$i]}" >&2
-                exit 1
-            fi
-            cat "$work/out.$i" >> "$work/all.$i"
-            read -r secs kb < <(tail -n 1 "$work/time")
-            if [ -z "${best[$i]:-}" ] || awk -v a="$secs" -v b="${best[$i]}" 'BEGIN { exit !(a < b) }'
-            then
-                best[$i]=$secs
-            fi
-            [ "${peak[$i]:-0}" -ge "$kb" ] || peak[$i]=$kb
-        done
-    done
-}
 
 # row I: one line of the table.
 row() {

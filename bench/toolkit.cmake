@@ -16,6 +16,3 @@ if(FAST_KSEQ_INCLUDE_DIR AND ZLIB_FOUND)
 else()
     message(STATUS "htslib/kseq.h or zlib not found: no kseq_count, the stream benchmark skips it")
 endif()
-# bench/python_bench.sh times the writer through the copying example.
-add_executable(copy_fastq ${PROJECT_SOURCE_DIR}/examples/fastq_copy.c)
-target_link_libraries(copy_fastq PRIVATE fast fast_warnings)

@@ -18,17 +18,8 @@ bin=$build/bin
 mb=${FAST_BENCH_MB:-1024}
 rounds=${ROUNDS:-3}
 
-need=()
-command -v seqtk >/dev/null || need+=(seqtk)
-command -v igzip >/dev/null || need+=(isal)
-command -v pigz >/dev/null || need+=(pigz)
-command -v zstd >/dev/null || need+=(zstd)
-[ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-    echo "installing the peers: ${need[*]}"
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
-        { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}"; }
-fi
+. "$(dirname "$0")/common.sh"
+peers seqtk:seqtk igzip:isal pigz:pigz zstd:zstd /usr/bin/time:time
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -56,17 +47,8 @@ commands=(
     "$bin/toolkit_run decode2 $fq.zst"
     "zstd -qdc $fq.zst"
 )
-declare -A best rss
-for _ in $(seq "$rounds"); do
-    for i in "${!commands[@]}"; do
-        /usr/bin/time -f "%e %M" -o "$work/time" bash -c "${commands[$i]}" > "$work/out.$i"
-        read -r secs kb < "$work/time"
-        if [ -z "${best[$i]:-}" ] || awk -v a="$secs" -v b="${best[$i]}" 'BEGIN { exit !(a < b) }'; then
-            best[$i]=$secs
-        fi
-        rss[$i]=$kb
-    done
-done
+declare -A best peak
+measure
 # The plain file, the .gz and the pipe must decode alike.
 cmp -s "$work/out.1" "$work/out.4" || { echo "decodeFastq2 differs on the .gz" >&2; exit 1; }
 cmp -s "$work/out.1" "$work/out.7" || { echo "decodeFastq2 differs through a pipe" >&2; exit 1; }
@@ -74,7 +56,7 @@ cmp -s "$work/out.1" "$work/out.8" || { echo "decodeFastq2 differs on the .zst" 
 
 printf '%-20s %8s %10s %12s %s\n' tool seconds "MB/s" "peak RSS MB" ratio
 for i in "${!commands[@]}"; do
-    awk -v n="${names[$i]}" -v s="${best[$i]}" -v b="$bytes" -v r="${rss[$i]}" -v f="${best[0]}" \
+    awk -v n="${names[$i]}" -v s="${best[$i]}" -v b="$bytes" -v r="${peak[$i]}" -v f="${best[0]}" \
         -v d="${best[1]}" -v i="$i" 'BEGIN {
             note = i == 0 ? "" : sprintf("%.2fx the floor", s / f)
             if (i == 3) note = note sprintf(", decodeFastq2 %.2fx its time", d / s)

@@ -129,6 +129,17 @@ inline std::string decode2Checked(const char *path, size_t size) {
     return out + shown;
 }
 
+// One entry as text, to compare the entries of two readings: name, comment ("-" for none),
+// bases, quality values, and the kind.
+inline void addEntry(std::string &out, const SeqEntry &e) {
+    out.append(e.name).append(1, '|');
+    if (e.comment) out.append(e.comment);
+    out.append(1, e.comment ? '|' : '-');
+    out.append(e.bases, static_cast<size_t>(e.length));
+    if (e.quals) out.append(reinterpret_cast<const char *>(e.quals), static_cast<size_t>(e.length));
+    out.append(e.is_fasta ? ">\n" : "@\n");
+}
+
 }  // namespace fuzz
 
 #endif

@@ -18,12 +18,7 @@
 namespace {
 
 void add(std::string &out, const SeqEntry &e) {
-    out.append(e.name).append(1, '|');
-    if (e.comment) out.append(e.comment);
-    out.append(1, e.comment ? '|' : '-');
-    out.append(e.bases, static_cast<size_t>(e.length));
-    if (e.quals) out.append(reinterpret_cast<const char *>(e.quals), static_cast<size_t>(e.length));
-    out.append(e.is_fasta ? ">\n" : "@\n");
+    fuzz::addEntry(out, e);
     if (e.aux != 0 || e.aux_text || (e.is_fasta != 0) != (e.quals == nullptr)) std::abort();
 }
 

@@ -11,3 +11,6 @@ target_include_directories(fuzz_decode2_gz PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 fast_add_fuzzer(fuzz_stream fuzz_stream.cpp)
 target_link_libraries(fuzz_stream PRIVATE ZLIB::ZLIB)
 target_include_directories(fuzz_stream PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+# The writer on decodeFastq2's entries, read back.
+fast_add_fuzzer(fuzz_write fuzz_write.cpp)
+target_link_libraries(fuzz_write PRIVATE fast_formats)

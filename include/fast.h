@@ -339,7 +339,7 @@ void closeFastqStream(FastqStream *stream);
  *   - has a NULL name, or a blank or line feed in its name;
  *   - has a line feed in its comment;
  *   - has a negative length, or NULL bases (or, for FASTQ, NULL quals)
- *     with length > 0;
+ *     with length > 0 (quals is not read for FASTA);
  *   - has a line feed or a zero byte among its bases, or "+" or ">" as its
  *     first base (the reader takes such a line for the end of the bases);
  *   - has the quality value -33 or -23 (written as a zero byte or a line
@@ -363,14 +363,84 @@ typedef struct FastqWriter FastqWriter;
 #define FAST_WRITE_AUTO 0  /* by the path: ".gz" or ".bgz" BGZF, ".zst" zstd, else plain */
 #define FAST_WRITE_PLAIN 1 /* plain text */
 #define FAST_WRITE_BGZF 2  /* BGZF: gzip members of at most 65280 bytes of text each */
-#define FAST_WRITE_ZSTD 3  /* one zstd frame */
+#define FAST_WRITE_ZSTD 3  /* one zstd frame, with its checksum */
 
+/* Opens a writer of entries to `path`, a file name or "-" for standard output, in `format`
+ * (FAST_WRITE_AUTO: by the name's ending; "-" is then plain) at `level` with at most
+ * `threads` threads in all, the caller's included.
+ *   level: 0 picks the format's default, the fast level an intermediate file of a pipeline
+ *     wants: 1 for BGZF (the fastest, and its output within a few per cent of the next levels'
+ *     on reads), 3 for zstd (faster than its level 1 on reads and several times smaller, as its
+ *     longer window finds repeated reads). BGZF takes 1 to 9, with gzip's meaning: 1 to 3
+ *     through ISA-L where the library was built with it, the others through zlib. zstd takes
+ *     1 to 19. Plain text takes only 0.
+ *   threads: 1 writes in the calling thread; 0 as many as help: for BGZF, whose blocks are
+ *     compressed apart, one compressing helper a core (up to 8) and one that writes; for zstd,
+ *     one helper that feeds libzstd with a worker a core and one that writes; for plain text
+ *     one that writes. N > 1 asks for N - 1 compressing helpers for BGZF and N - 1 libzstd
+ *     workers for zstd.
+ * A regular file (or a name that does not exist yet) is written to a new file beside it,
+ * ".NAME.XXXXXXXX.part" in the same folder, created as open(2) with mode 0666 would create
+ * it, and renamed onto the name by finishFastqWriter(): until then a file already there
+ * stays as it was, and a link to a file keeps its link, the file it names being replaced.
+ * Standard output, a pipe, a FIFO or a device is written directly: there is nothing to
+ * rename. xz and bzip2 are not written (their names, ".xz" and ".bz2", give EINVAL with
+ * FAST_WRITE_AUTO): they are archive formats, too slow to write in a pipeline; nor is zstd
+ * by a library built without libzstd.
+ * Returns the writer, to be closed with closeFastqWriter(), or NULL with errno set: EINVAL
+ * for a NULL path, an unknown format, a format this library does not write, a level the
+ * format does not take or a negative thread count; EISDIR for a folder; ENOENT, EACCES,
+ * EROFS, ... when the file (or the one beside it) cannot be created, EACCES also for an
+ * existing file that cannot be written; ENOMEM. The writer prints nothing, ever, and leaves
+ * SIGPIPE to the caller, as the C library does. */
 FastqWriter *openFastqWriter(const char *path, int32_t format, int32_t level, int32_t threads);
+
+/* Writes the `count` entries at `entries` in their order, each in its own kind (see above).
+ * The batch is checked whole first: when one of its entries would not read back, nothing of
+ * the batch is written and the writer fails, fastqWriterError() naming the entry's number
+ * (counted from 1 over the writer's life), its name and what is wrong, as in
+ *   entry 7 ("r7/1") cannot be written: its name holds a blank
+ * Returns 0, or -1 on a failure, which is final for the writer: a refusal, a negative count
+ * or NULL entries (with a count), or a failure of the output (memory, a write: see
+ * fastqWriterError()), which a helper thread may meet and which is then reported by the next
+ * call, and at the latest by finishFastqWriter(). Once it returns, the caller may change,
+ * reuse or free the entries. A FASTQ entry of no bases may have NULL quals. The bytes written
+ * depend only on the entries, the format and the level: not on how the entries were cut into
+ * batches, nor, for plain text and BGZF, on the thread count. A zstd frame is the same for
+ * every cut into batches and for every thread count above 1; with one thread, libzstd
+ * compresses in the caller's thread and may cut its blocks elsewhere. */
 int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t count);
+
+/* Writes `count` entries to each of two writers, the two files of paired-end reads: entry i of
+ * first_entries to `first` beside entry i of second_entries to `second`. Each pair's names are
+ * checked with the reader's rule (readFastqPairBatch()): their text up to the first blank or
+ * tab is equal once a final "/1" or "/2" is dropped from each. Both batches are checked whole
+ * before anything is written. A pair that does not match fails both writers, the first's
+ * error being
+ *   entry N has unpaired names: "a/1" in the first file, "b/2" in the second
+ * and any failure of either writer (a refusal, an output failure, one before this call)
+ * fails the other too ("first file: ..." or "second file: ..."), so that paired files end
+ * with the same entries, or neither is kept. Returns 0 or -1, as writeFastqBatch(); two
+ * distinct writers are needed (EINVAL). */
 int32_t writeFastqPairBatch(FastqWriter *first, FastqWriter *second, const SeqEntry *first_entries,
                             const SeqEntry *second_entries, int32_t count);
+
+/* Does all the work that remains: writes the text still buffered and the format's end (the
+ * empty BGZF block that ends the file, the end of the zstd frame), waits for the helpers,
+ * then for a file written beside its name syncs it (fdatasync), closes it and renames it onto
+ * the name; other outputs are closed (standard output is left open). Every write, the sync,
+ * the close and the rename are checked. Returns 0 only when all of that succeeded; -1 after
+ * any failure, before or now, when the file is not renamed. Later calls return the same. */
 int32_t finishFastqWriter(FastqWriter *writer);
+
+/* What failed the writer: the refusal of an entry, an unpaired name, or the system's words for
+ * an output failure ("No space left on device", "File too large", "Broken pipe", "Cannot
+ * allocate memory", ...); NULL before any failure. Valid until the writer is closed. */
 const char *fastqWriterError(const FastqWriter *writer);
+
+/* Ends the writer's helpers and releases everything it holds. When finishFastqWriter() did
+ * not succeed (it failed, or was never called), the file written beside the name is removed,
+ * so a file that was at the name is as it was. NULL does nothing. */
 void closeFastqWriter(FastqWriter *writer);
 
 /* ======================================================================

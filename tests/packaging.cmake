@@ -94,6 +94,11 @@ fast_add_cmake_consumer(packaging.find_package_c_static ${_pkg_dir}/c decode_fas
 fast_add_cmake_consumer(packaging.find_package_c_stream ${_pkg_dir}/c stream_fastq
                         ${_pkg_dir}/stream_fastq_pair.expected
                         "${_pkg_example_args}|${_pkg_example_args}" shared)
+# The copying example writes the example file to standard output, linked with the static
+# library, which must bring the compression libraries of the writer too.
+fast_add_cmake_consumer(packaging.find_package_c_copy ${_pkg_dir}/c fastq_copy
+                        ${_pkg_dir}/fastq_copy.expected "${_pkg_example_args}|-" static
+                        -DFAST_USE_STATIC_LIBS=ON)
 fast_add_cmake_consumer(packaging.find_package_cxx ${_pkg_dir}/cxx consumer_cxx
                         ${_pkg_dir}/cxx.expected "" static)
 

@@ -13,14 +13,8 @@ fast_add_gtest(toolkit_hostile_tests HOSTILE toolkit_hostile.cpp LIBS ZLIB::ZLIB
 
 # The streaming example built in the tree, on a pair whose second file (two entries, from a pipe)
 # ends first: the stream's reason on standard error after the pairs before it, and status 1.
-add_executable(stream_fastq ${PROJECT_SOURCE_DIR}/examples/stream_fastq.c)
-target_link_libraries(stream_fastq PRIVATE fast fast_warnings)
 add_test(NAME example.stream_fastq_second_ends_first
          COMMAND sh -c "head -n 8 \"$1\" | \"$0\" \"$1\" -; echo \"status $?\""
                  $<TARGET_FILE:stream_fastq> ${PROJECT_SOURCE_DIR}/examples/reads.fq)
 set_tests_properties(example.stream_fastq_second_ends_first PROPERTIES
                      PASS_REGULAR_EXPRESSION "the second file ended first, after 2 entries\nstatus 1")
-
-# The copying example built in the tree, for the benchmark and by hand.
-add_executable(fastq_copy ${PROJECT_SOURCE_DIR}/examples/fastq_copy.c)
-target_link_libraries(fastq_copy PRIVATE fast fast_warnings)

@@ -14,7 +14,7 @@ void throwFormatError(const std::string &message) {
 
 PYBIND11_MODULE(_fastreads, m) {
     using namespace fastreads;
-    m.doc() = "The compiled part of fastreads; use the package fastreads.";
+    m.doc() = "The compiled module of fastreads; use the package fastreads.";
     format_error = PyErr_NewExceptionWithDoc(
         "fastreads.FormatError",
         "Damaged or truncated data, names that do not pair, or an entry the writer refuses; "

@@ -217,7 +217,7 @@ static inline std::uint64_t letters(std::uint64_t values) {
 }
 
 // Copies n bytes a word at a time and returns 0 when they are all ASCII, 128 when not; in one
-// pass over the bytes. A last part word is copied again from n - 8.
+// pass over the bytes. The bytes after the last whole word are copied with a word ending at n.
 static inline unsigned char copyBytes(char *to, const char *from, std::size_t n) {
     std::uint64_t all = 0;
     std::size_t k = 0;

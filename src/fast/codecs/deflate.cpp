@@ -2,6 +2,7 @@
 // (1 to 3), zlib at the others, and in builds without ISA-L at every level.
 #include <zlib.h>
 
+#include <cstring>
 #include <new>
 
 #include "codecs/compress.hpp"
@@ -56,7 +57,10 @@ std::size_t BlockDeflater::deflate(const unsigned char *in, std::size_t n, unsig
     State &s = *state_;
 #if FAST_HAVE_ISAL
     if (s.isal) {
+        // Zeroed first: the initialiser leaves some fields (the history size among them) as
+        // they were, and what a thread's stack held would choose the matches.
         isal_zstream z;
+        std::memset(&z, 0, sizeof z);
         isal_deflate_stateless_init(&z);
         z.level = static_cast<uint32_t>(s.level);
         z.level_buf = s.level_buf.get();

@@ -36,6 +36,7 @@ struct FastqWriter {
     // Whether the writer can take more; an output failure is the writer's too.
     bool usable() noexcept {
         if (!failed && out.failed()) failed = true;
+        if (!failed && finish_result == 0) fail("the writer is finished");
         return !failed && finish_result > 0;
     }
 };
@@ -44,11 +45,30 @@ namespace {
 
 using fast::Output;
 
-// A quality value that the reader cannot get back from the byte it is written as: a zero byte
-// ends the text's reading, a line feed the line, and a blank among the first 20 bytes of the
-// first quality line selects the numeric reading.
-bool badQuality(int8_t q, std::size_t at) noexcept {
-    return q == -33 || q == -23 || (q == -1 && at < 20);
+// Whether [p, p + n) holds the byte a or the byte b, eight bytes at a time.
+bool holdsEither(const void *p, std::size_t n, unsigned char a, unsigned char b) noexcept {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    const auto zeroByte = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
+    const unsigned char *s = static_cast<const unsigned char *>(p);
+    const uint64_t wa = a * kOnes, wb = b * kOnes;
+    uint64_t found = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t v;
+        std::memcpy(&v, s + i, 8);
+        found |= zeroByte(v ^ wa) | zeroByte(v ^ wb);
+    }
+    for (; i < n; ++i) found |= (s[i] == a) | (s[i] == b);
+    return found != 0;
+}
+
+// Quality values that the reader cannot get back from the bytes they are written as: -33 is
+// a zero byte, which ends the text's reading, -23 a line feed, which ends the line, and -1 a
+// blank, which among the first 20 bytes of the first quality line selects the numeric reading.
+bool badQualities(const int8_t *q, std::size_t n) noexcept {
+    if (holdsEither(q, n, static_cast<unsigned char>(-33), static_cast<unsigned char>(-23)))
+        return true;
+    return std::memchr(q, 0xff, n < 20 ? n : 20) != nullptr;
 }
 
 // Why `e`, written after an entry of kind `before` (-1: none), would not read back as itself;
@@ -63,22 +83,19 @@ const char *refusal(const SeqEntry &e, int before) noexcept {
     const std::size_t n = static_cast<std::size_t>(e.length);
     if (n > 0 && !e.bases) return "it has no bases";
     if (n > 0 && !e.is_fasta && !e.quals) return "it has no quality values";
-    if (n > 0 && std::memchr(e.bases, '\n', n)) return "its bases hold a line feed";
-    if (n > 0 && std::memchr(e.bases, 0, n)) return "its bases hold a zero byte";
+    if (n > 0 && holdsEither(e.bases, n, '\n', 0))
+        return std::memchr(e.bases, '\n', n) ? "its bases hold a line feed"
+                                             : "its bases hold a zero byte";
     if (n > 0 && (e.bases[0] == '+' || e.bases[0] == '>'))
         return e.bases[0] == '+' ? "its first base is \"+\", which would end its bases"
                                  : "its first base is \">\", which would end its bases";
-    if (!e.is_fasta) {
-        bool bad = false;
-        for (std::size_t i = 0; i < n; ++i) bad |= badQuality(e.quals[i], i);
-        if (bad) {
-            for (std::size_t i = 0;; ++i) {
-                if (e.quals[i] == -33) return "its quality value -33 would be a zero byte";
-                if (e.quals[i] == -23) return "its quality value -23 would be a line feed";
-                if (badQuality(e.quals[i], i))
-                    return "its quality value -1 would be a blank among the first 20, which "
-                           "selects the numeric reading";
-            }
+    if (!e.is_fasta && badQualities(e.quals, n)) {
+        for (std::size_t i = 0;; ++i) {
+            if (e.quals[i] == -33) return "its quality value -33 would be a zero byte";
+            if (e.quals[i] == -23) return "its quality value -23 would be a line feed";
+            if (e.quals[i] == -1 && i < 20)
+                return "its quality value -1 would be a blank among the first 20, which "
+                       "selects the numeric reading";
         }
     }
     if (before >= 0 && before != e.is_fasta)

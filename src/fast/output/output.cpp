@@ -18,8 +18,10 @@ namespace {
 
 // Text of about this much goes into one slot.
 constexpr std::size_t kSlotBytes = std::size_t{1} << 20;
-// Helpers a core at most, whatever the machine.
+// Compressing helpers a core at most, whatever the machine, and at most whatever is asked for:
+// each holds a few slots.
 constexpr int kMostHelpers = 8;
+constexpr int kMostThreads = 64;
 
 // write(2) of the whole range: short writes are continued and signals resumed; false with errno.
 bool writeAll(int fd, const unsigned char *p, std::size_t n) noexcept {
@@ -116,15 +118,20 @@ bool Output::open(const char *path, const FormatInfo *format, int level, int thr
             own_fd_ = true;
         }
 
-        // Helpers: for blocks compressed apart, one a core by default; for anything else one,
-        // which compresses (with the compression library's own workers) and writes.
+        // Threads: with any helper at all, one writes the slots in order, so that no
+        // compression waits on the system; blocks compressed apart have one compressing helper
+        // a core by default, any other format one (with the compression library's own
+        // workers), plain text none.
         const bool apart = w && w->apart;
-        int helpers = threads == 1 ? 0 : threads == 0 ? (apart ? cores() : 1) : threads - 1;
-        if (!apart && helpers > 1) helpers = 1;
-        const int workers =
-            w && !apart && threads != 1 ? (threads == 0 ? cores() : threads - 1) : 0;
-        const int compressors = w ? std::max(helpers, 1) : 0;
-        for (int i = 0; i < compressors; ++i) {
+        const bool threaded = threads != 1;
+        const int compressing = !threaded || !w ? 0
+                                : !apart        ? 1
+                                : threads == 0  ? cores()
+                                                : std::min(threads - 1, kMostThreads);
+        const int workers = w && !apart && threaded
+                                ? (threads == 0 ? cores() : std::min(threads - 1, kMostThreads))
+                                : 0;
+        for (int i = 0; i < (w ? std::max(compressing, 1) : 0); ++i) {
             compressors_.push_back(w->make(level ? level : w->default_level, workers));
             if (!compressors_.back()) {
                 errno = ENOMEM;
@@ -134,7 +141,7 @@ bool Output::open(const char *path, const FormatInfo *format, int level, int thr
         const std::size_t unit = w ? w->unit : 1;
         const std::size_t want = slot_bytes ? slot_bytes : kSlotBytes;
         slot_bytes_ = std::max<std::size_t>(1, (want + (slot_bytes ? unit - 1 : 0)) / unit) * unit;
-        slot_count_ = helpers == 0 ? 1 : apart ? 2 * static_cast<std::size_t>(helpers) + 2 : 3;
+        slot_count_ = !threaded ? 1 : apart ? 2 * static_cast<std::size_t>(compressing) + 3 : 3;
         slots_.reset(new (std::nothrow) Slot[slot_count_]);
         if (!slots_) {
             errno = ENOMEM;
@@ -150,9 +157,12 @@ bool Output::open(const char *path, const FormatInfo *format, int level, int thr
         }
         cur_ = slots_[0].text.get();
         lim_ = cur_ + slot_bytes_;
-        for (int i = 0; i < helpers; ++i) {
-            Compressor *c = w ? compressors_[static_cast<std::size_t>(i)].get() : nullptr;
-            helpers_.emplace_back([this, c] { helper(c); });
+        if (threaded) {
+            helpers_.emplace_back([this] { writer(); });
+            for (int i = 0; i < compressing; ++i) {
+                Compressor *c = compressors_[static_cast<std::size_t>(i)].get();
+                helpers_.emplace_back([this, c] { compressor(c); });
+            }
         }
     } catch (const std::bad_alloc &) {
         errno = ENOMEM;
@@ -171,6 +181,7 @@ void Output::fail(int error) noexcept {
     std::snprintf(why_, sizeof why_, "%s", text);
     failed_.store(true, std::memory_order_release);
     work_.notify_all();
+    ready_.notify_all();
     freed_.notify_all();
 }
 
@@ -187,13 +198,12 @@ bool Output::writeSlot(const Slot &slot) noexcept {
                : writeAll(fd_, reinterpret_cast<const unsigned char *>(slot.text.get()), slot.len);
 }
 
-void Output::helper(Compressor *compressor) noexcept {
-    const std::size_t k = slot_count_;
+void Output::compressor(Compressor *compressor) noexcept {
     std::unique_lock<std::mutex> lock(mu_);
     for (;;) {
         work_.wait(lock, [&] { return stop_ || failed() || claimed_ < filled_; });
         if (stop_ || failed()) return;
-        Slot &slot = slots_[claimed_++ % k];
+        Slot &slot = slots_[claimed_++ % slot_count_];
         lock.unlock();
         const bool encoded = encode(slot, compressor);
         lock.lock();
@@ -202,24 +212,29 @@ void Output::helper(Compressor *compressor) noexcept {
             return;
         }
         slot.done = true;
-        // Whoever finds no writer at work writes every slot whose turn has come, in order.
-        if (writing_) continue;
-        writing_ = true;
-        while (written_ < claimed_ && slots_[written_ % k].done && !failed()) {
-            Slot &next = slots_[written_ % k];
-            lock.unlock();
-            const bool ok = writeSlot(next);
-            const int error = errno;
-            lock.lock();
-            if (!ok) {
-                fail(error);
-                break;
-            }
-            next.done = false;
-            ++written_;
-            freed_.notify_all();
+        ready_.notify_one();
+    }
+}
+
+void Output::writer() noexcept {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+        ready_.wait(lock, [&] {
+            return stop_ || failed() || (written_ < filled_ && slots_[written_ % slot_count_].done);
+        });
+        if (stop_ || failed()) return;
+        Slot &slot = slots_[written_ % slot_count_];
+        lock.unlock();
+        const bool ok = writeSlot(slot);
+        const int error = errno;
+        lock.lock();
+        if (!ok) {
+            fail(error);
+            return;
         }
-        writing_ = false;
+        slot.done = false;
+        ++written_;
+        freed_.notify_all();
     }
 }
 
@@ -244,7 +259,14 @@ bool Output::submit(bool last) noexcept {
     } else {
         std::unique_lock<std::mutex> lock(mu_);
         ++filled_;
-        work_.notify_one();
+        if (compressors_.empty()) {
+            // Plain text goes to the writer as it is.
+            slot.done = true;
+            ++claimed_;
+            ready_.notify_one();
+        } else {
+            work_.notify_one();
+        }
         // The next slot is free once the one that used it before has been written.
         freed_.wait(lock, [&] { return failed() || filled_ - written_ < k; });
         if (failed()) return false;
@@ -277,6 +299,7 @@ void Output::stopHelpers() noexcept {
         stop_ = true;
     }
     work_.notify_all();
+    ready_.notify_all();
     for (std::thread &t : helpers_)
         if (t.joinable()) t.join();
 }

@@ -98,7 +98,8 @@ class Output {
     bool submit(bool last) noexcept;
     bool encode(Slot &slot, Compressor *compressor) noexcept;
     bool writeSlot(const Slot &slot) noexcept;
-    void helper(Compressor *compressor) noexcept;
+    void compressor(Compressor *compressor) noexcept;
+    void writer() noexcept;
     void fail(int error) noexcept;
     void stopHelpers() noexcept;
 
@@ -112,16 +113,17 @@ class Output {
     std::size_t slot_count_ = 0;
     std::size_t slot_bytes_ = 0;
     char *cur_ = nullptr, *lim_ = nullptr;
-    std::vector<std::unique_ptr<Compressor>> compressors_;  // one for each helper, or the caller
+    // One for each compressing helper, or the caller's.
+    std::vector<std::unique_ptr<Compressor>> compressors_;
     std::vector<std::thread> helpers_;
 
     std::mutex mu_;
-    std::condition_variable work_;   // helpers wait for slots to compress
+    std::condition_variable work_;   // compressing helpers wait for slots to compress
+    std::condition_variable ready_;  // the writing helper waits for the next slot's bytes
     std::condition_variable freed_;  // the caller waits for slots to be written
     uint64_t filled_ = 0;            // slots handed over
     uint64_t claimed_ = 0;           // slots a helper has taken
     uint64_t written_ = 0;           // slots written
-    bool writing_ = false;           // a helper is writing slots
     bool stop_ = false;
     std::atomic<bool> failed_{false};
     char why_[128] = {};
