@@ -14,6 +14,8 @@ def main():
     case, path = sys.argv[1], sys.argv[2]
     other = sys.argv[3] if len(sys.argv) > 3 else None
     entries = bases = 0
+    if case == "batches":
+        import numpy  # noqa: F401  (imported by the first batch otherwise, inside the loop)
     start = time.perf_counter()
     if case == "ours":
         import fastreads

@@ -39,7 +39,7 @@ if [ ${#need[@]} -gt 0 ]; then
     apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
         { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}"; }
 fi
-cmake --build "$build" --target _fastreads fastq_copy stream_count toolkit_run >/dev/null
+cmake "$build" >/dev/null && cmake --build "$build" --target _fastreads fastq_copy stream_count toolkit_run >/dev/null
 export PYTHONPATH=$build/python${PYTHONPATH:+:$PYTHONPATH}
 
 work=$(mktemp -d)
