@@ -98,14 +98,14 @@ class WriterCore {
     }
 
     // Buffers one record, or a pair, and writes the buffer once it is full.
-    void write(const py::args &records) {
+    void write(PyObject *const *records, std::size_t count) {
         usable();
-        if (records.size() != writers_.size())
+        if (count != writers_.size())
             throw py::type_error(writers_.size() == 1 ? "write() takes one record"
                                                       : "write() takes two records, a pair");
         const std::size_t before = bytes_.size(), entries = pending_[0].size();
         try {
-            for (std::size_t side = 0; side < writers_.size(); ++side) add(side, records[side]);
+            for (std::size_t side = 0; side < count; ++side) add(side, records[side]);
         } catch (...) {
             // Nothing of a record, or pair, that could not be taken stays behind.
             for (auto &list : pending_) list.resize(entries);
@@ -208,10 +208,11 @@ class WriterCore {
 
     // Appends text (with a zero byte when `terminate`) and returns where it starts.
     std::int64_t put(std::pair<const char *, std::size_t> text, bool terminate) {
-        const auto at = static_cast<std::int64_t>(bytes_.size());
-        bytes_.insert(bytes_.end(), text.first, text.first + text.second);
-        if (terminate) bytes_.push_back('\0');
-        return at;
+        const std::size_t at = bytes_.size();
+        bytes_.resize(at + text.second + (terminate ? 1 : 0));
+        std::memcpy(bytes_.data() + at, text.first, text.second);
+        if (terminate) bytes_[at + text.second] = '\0';
+        return static_cast<std::int64_t>(at);
     }
 
     void put(std::vector<std::vector<SeqEntry>> &entries) {
@@ -258,10 +259,38 @@ struct PairWriter : Writer {
     using Writer::Writer;
 };
 
+// write(), called once a record: a method of the C API, without pybind11's dispatching.
+template <typename T>
+PyObject *writeRecords(PyObject *self, PyObject *const *args, Py_ssize_t count) {
+    try {
+        py::handle(self).cast<T &>().core->write(args, static_cast<std::size_t>(count));
+        Py_RETURN_NONE;
+    } catch (py::error_already_set &e) {
+        e.restore();
+    } catch (const py::builtin_exception &e) {
+        e.set_error();
+    } catch (const std::bad_alloc &) {
+        PyErr_NoMemory();
+    } catch (const std::exception &e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+template <typename T>
+PyMethodDef write_method = {
+    "write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(writeRecords<T>)),
+    METH_FASTCALL,
+    "write(record) or, for pairs, write(first, second): buffers the record(s); the buffer is "
+    "written a few hundred KB at a time."};
+
 template <typename T>
 void bindCommon(py::class_<T> &c) {
-    c.def("write", [](T &w, const py::args &records) { w.core->write(records); })
-        .def("write_batch", [](T &w, const py::args &batches) { w.core->writeBatch(batches); })
+    py::object write = py::reinterpret_steal<py::object>(
+        PyDescr_NewMethod(reinterpret_cast<PyTypeObject *>(c.ptr()), &write_method<T>));
+    if (!write) throw py::error_already_set();
+    c.attr("write") = write;
+    c.def("write_batch", [](T &w, const py::args &batches) { w.core->writeBatch(batches); })
         .def("close", [](T &w) { w.core->finish(); })
         .def_property_readonly("closed", [](const T &w) { return w.core->closed(); })
         .def("__enter__", [](py::object self) { return self; })
