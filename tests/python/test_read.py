@@ -1,0 +1,232 @@
+"""Reading: records and batches against a plain reader of the same text, pairs, errors, the
+GIL."""
+
+import gzip
+import os
+import pickle
+import subprocess
+import sys
+import threading
+
+import numpy
+import pytest
+
+import fastreads
+from conftest import EXAMPLES, make_fastq, parse_fastq, write_compressed
+
+
+def read_fifo(path, data, **options):
+    os.mkfifo(path)
+    feeder = threading.Thread(target=lambda: open(path, "wb").write(data))
+    feeder.start()
+    with fastreads.open(path, **options) as reader:
+        records = list(reader)
+    feeder.join()
+    return records
+
+
+def read_stdin(path, data, **options):
+    code = ("import fastreads, pickle, sys\n"
+            f"with fastreads.open('-', **{options!r}) as r:\n"
+            "    sys.stdout.buffer.write(pickle.dumps(list(r)))\n")
+    done = subprocess.run([sys.executable, "-c", code], input=data, stdout=subprocess.PIPE,
+                          check=True)
+    return pickle.loads(done.stdout)
+
+
+@pytest.mark.parametrize("options", [{}, {"threads": 1}, {"threads": 3, "batch_bytes": 5000}])
+@pytest.mark.parametrize("source", ["plain", "gzip", "bgzf", "zstd", "fifo", "stdin"])
+def test_records_equal_the_text(tmp_path, fastq_data, fastq_records, source, options):
+    path = tmp_path / "reads.fq"
+    if source == "fifo":
+        records = read_fifo(path, fastq_data, **options)
+    elif source == "stdin":
+        records = read_stdin(path, gzip.compress(fastq_data), **options)
+    else:
+        write_compressed(path, fastq_data, source)
+        with fastreads.open(path, **options) as reader:
+            records = list(reader)
+    assert len(records) == len(fastq_records)
+    assert records == fastq_records
+    # str equality compares bytes only: the strings must also know whether they are ASCII.
+    for r in records:
+        for text in (r.name, r.comment or "", r.sequence, r.qualities):
+            assert text.isascii() == text.encode("latin-1").isascii()
+
+
+def test_example_file_and_biopython(tmp_path):
+    with fastreads.open(str(EXAMPLES / "reads.fq")) as reader:
+        records = list(reader)
+    assert [r.name for r in records] == ["read1", "read2", "read3"]
+    assert records[0] == fastreads.Record("read1", "ACGTACGTTTGACCAGTAGGCATA",
+                                          "I" * 20 + "#" * 4, "lane=1 tile=7")
+    bio = pytest.importorskip("Bio.SeqIO.QualityIO")
+    data = make_fastq(500, seed=9).replace(b"\xe9", b"e").replace(b"\xff", b"f")
+    data = bytes(b if b < 128 else 73 for b in data)
+    (tmp_path / "r.fq").write_bytes(data)
+    with open(tmp_path / "r.fq") as handle:
+        theirs = [(t, s, q) for t, s, q in bio.FastqGeneralIterator(handle)]
+    with fastreads.open(tmp_path / "r.fq") as reader:
+        # Biopython drops the blank of an empty comment.
+        ours = [((r.name + " " + (r.comment or "")).rstrip(), r.sequence, r.qualities)
+                for r in reader]
+    assert ours == theirs
+
+
+def test_fasta_entries(tmp_path):
+    (tmp_path / "a.fa").write_bytes(b">c1 chromosome\nACGT\nAC\n>c2\nGG\n")
+    with fastreads.open(tmp_path / "a.fa") as reader:
+        batch = next(reader.batches())
+        assert list(batch) == [fastreads.Record("c1", "ACGTAC", None, "chromosome"),
+                               fastreads.Record("c2", "GG")]
+        assert batch.qualities.size == 0 and list(batch.offsets) == [0, 6, 8]
+
+
+@pytest.mark.parametrize("threads", [1, 0])
+def test_batches_equal_records(tmp_path, fastq_data, fastq_records, threads):
+    path = write_compressed(tmp_path / "r.fq.gz", fastq_data, "bgzf")
+    seen, kept, stale = [], [], []
+    with fastreads.open(path, threads=threads, batch_bytes=20000) as reader:
+        for batch in reader.batches():
+            n = len(batch)
+            offsets, seqs, quals = batch.offsets, batch.sequences, batch.qualities
+            assert offsets.dtype == numpy.int64 and len(offsets) == n + 1
+            assert seqs.dtype == numpy.uint8 and quals.dtype == numpy.int8
+            assert offsets[0] == 0 and offsets[-1] == seqs.size == quals.size
+            assert not seqs.flags.writeable
+            assert batch.names == [r.name for r in batch]
+            assert batch[-1] == list(batch)[-1]
+            for i, record in enumerate(batch):
+                span = slice(offsets[i], offsets[i + 1])
+                assert seqs[span].tobytes().decode("latin-1") == record.sequence
+                letters = ((quals[span].astype(numpy.int64) + 33) % 256).astype(numpy.uint8)
+                assert letters.tobytes().decode("latin-1") == record.qualities
+            seen += list(batch)
+            if not kept:
+                kept = [batch.copy(), batch[0]]
+            stale.append(batch)
+        assert len(stale) > 3
+        # An old batch refuses to be read; a copy and records taken from it live on.
+        for use in (len, lambda b: b.sequences, lambda b: b[0], lambda b: list(b), lambda b: b.names):
+            with pytest.raises(ValueError, match="no longer valid"):
+                use(stale[0])
+    assert seen == fastq_records
+    copy, first = kept
+    assert list(copy) == fastq_records[: len(copy)] and first == fastq_records[0]
+    means = numpy.add.reduceat(copy.qualities.astype(float), copy.offsets[:-1]) / numpy.diff(copy.offsets)
+    assert means[1] == pytest.approx(numpy.mean([ord(c) - 33 for c in copy[1].qualities]))
+
+
+def test_pairs_in_step_and_mismatch(tmp_path, fastq_data, fastq_records):
+    r1 = write_compressed(tmp_path / "r1.fq.gz", fastq_data, "gzip")
+    r2 = write_compressed(tmp_path / "r2.fq", fastq_data.replace(b" ", b"/2 ", 1), "plain")
+    with fastreads.open(r1, r2, batch_bytes=8000) as pairs:
+        assert isinstance(pairs, fastreads.PairReader)
+        got = list(pairs)
+    assert [a for a, _ in got] == fastq_records
+    assert [b.name for _, b in got][1:] == [r.name for r in fastq_records][1:]
+    with fastreads.open(r1, r2) as pairs:
+        for first, second in pairs.batches():
+            assert len(first) == len(second) and first.names[2:] == second.names[2:]
+    other = parse_fastq(fastq_data)
+    cut = fastq_data.replace(b"@r1500", b"@q1500", 1)
+    (tmp_path / "bad.fq").write_bytes(cut)
+    short = fastq_data[: fastq_data.index(b"@r2000")]
+    (tmp_path / "short.fq").write_bytes(short)
+    for path, message in [("bad.fq", r"1501.*r1500.*q1500|1501.*q1500.*r1500"),
+                          ("short.fq", "")]:
+        got = []
+        with pytest.raises(fastreads.FormatError, match=message):
+            with fastreads.open(r1, tmp_path / path) as pairs:
+                for pair in pairs:
+                    got.append(pair)
+        assert [a for a, _ in got] == other[: len(got)]
+
+
+def test_errors(tmp_path, fastq_data):
+    (tmp_path / "t.fq.gz").write_bytes(gzip.compress(fastq_data)[:-5000])
+    damaged = bytearray(gzip.compress(fastq_data))
+    damaged[len(damaged) // 2] ^= 0xFF
+    (tmp_path / "d.fq.gz").write_bytes(bytes(damaged))
+    for name in ("t.fq.gz", "d.fq.gz"):
+        got = []
+        with pytest.raises(fastreads.FormatError, match=f"{name}: compressed data is"):
+            with fastreads.open(tmp_path / name) as reader:
+                got.extend(reader)
+        assert len(got) < 3000
+    with pytest.raises(FileNotFoundError) as missing:
+        fastreads.open(tmp_path / "none.fq")
+    assert missing.value.filename == str(tmp_path / "none.fq")
+    with pytest.raises(IsADirectoryError):
+        fastreads.open(tmp_path)
+    bad_arguments = [
+        ({"threads": -1}, ValueError), ({"batch_bytes": -1}, ValueError),
+        ({"mode": "a"}, ValueError), ({"level": 3}, ValueError), ({"threads": 1.5}, TypeError),
+    ]
+    for options, error in bad_arguments:
+        with pytest.raises(error):
+            fastreads.open(EXAMPLES / "reads.fq", **options)
+    with pytest.raises(TypeError):
+        fastreads.open(3.5)
+    with pytest.raises(ValueError):
+        fastreads.open("a\0b")
+    reader = fastreads.open(EXAMPLES / "reads.fq")
+    reader.close()
+    with pytest.raises(ValueError, match="closed"):
+        list(reader)
+
+
+def test_unreadable_file(tmp_path):
+    if os.geteuid() == 0:
+        pytest.skip("root reads every file")
+    path = tmp_path / "locked.fq"
+    path.write_bytes(b"@a\nA\n+\nI\n")
+    path.chmod(0)
+    with pytest.raises(PermissionError):
+        fastreads.open(path)
+
+
+def test_skipped_entries_are_counted(tmp_path):
+    (tmp_path / "s.fq").write_bytes(b"@a\nACGT\n+\nIIIII\n@b\nAC\n+\nII\n")
+    with fastreads.open(tmp_path / "s.fq") as reader:
+        assert [r.name for r in reader] == ["b"]
+        assert reader.skipped == 1
+
+
+def test_reading_releases_the_gil(tmp_path, fastq_data, fastq_records):
+    # A reader waiting on an empty pipe must let this thread go on and feed it.
+    fifo = tmp_path / "pipe"
+    os.mkfifo(fifo)
+    results = {}
+
+    def read(key, path):
+        with fastreads.open(path) as reader:
+            results[key] = list(reader)
+
+    waiting = threading.Thread(target=read, args=("fifo", fifo))
+    waiting.start()
+    with open(fifo, "wb") as pipe:
+        for k in range(0, len(fastq_data), 65536):
+            pipe.write(fastq_data[k : k + 65536])
+    # Two threads reading two files both finish.
+    paths = [write_compressed(tmp_path / f"{k}.gz", fastq_data, "bgzf") for k in "ab"]
+    readers = [threading.Thread(target=read, args=(k, p)) for k, p in zip("ab", paths)]
+    for t in readers + [waiting]:
+        t.start() if t is not waiting else None
+    for t in readers + [waiting]:
+        t.join(60)
+        assert not t.is_alive()
+    assert results["fifo"] == results["a"] == results["b"] == fastq_records
+
+
+def test_record_by_hand():
+    r = fastreads.Record("n\xe9", "ACGT", "II#!", comment="c")
+    assert (r.name, r.sequence, r.qualities, r.comment, r.length) == ("n\xe9", "ACGT", "II#!", "c", 4)
+    assert eval(repr(r), {"Record": fastreads.Record}) == r
+    assert pickle.loads(pickle.dumps(r)) == r
+    assert r != fastreads.Record("n\xe9", "ACGT", "II#!") and r != "n"
+    assert fastreads.Record("a", "AC").qualities is None
+    with pytest.raises(ValueError):
+        fastreads.Record("a", "ACG", "II")
+    with pytest.raises(TypeError):
+        fastreads.Record("a", b"ACG")
