@@ -26,19 +26,9 @@ rounds=${ROUNDS:-3}
 python=${PYTHON:-/usr/bin/python3}
 here=$(cd "$(dirname "$0")" && pwd)
 
-need=()
-for module in dnaio:python3-dnaio pyfastx:python3-pyfastx mappy:python3-mappy \
-              pysam:python3-pysam Bio:python3-biopython; do
-    "$python" -c "import ${module%%:*}" 2>/dev/null || need+=("${module#*:}")
-done
-command -v bgzip >/dev/null || need+=(tabix)
-command -v pigz >/dev/null || need+=(pigz)
-[ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-    echo "installing the peers: ${need[*]}"
-    apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null ||
-        { apt-get update -qq && apt-get install -y -qq --no-install-recommends "${need[@]}"; }
-fi
+. "$here/common.sh"
+peers py.dnaio:python3-dnaio py.pyfastx:python3-pyfastx py.mappy:python3-mappy \
+      py.pysam:python3-pysam py.Bio:python3-biopython bgzip:tabix pigz:pigz /usr/bin/time:time
 cmake "$build" >/dev/null && cmake --build "$build" --target _fastreads fastq_copy stream_count toolkit_run >/dev/null
 export PYTHONPATH=$build/python${PYTHONPATH:+:$PYTHONPATH}
 
@@ -46,25 +36,10 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 data=${FAST_BENCH_DATA:-$work}
 mkdir -p "$data"
-fq=$data/reads-$mb.fq
-gz=$fq.gz
-bgzf=$data/reads-$mb.bgzf.gz
-if [ ! -s "$fq" ] || [ ! -s "$gz" ] || [ ! -s "$bgzf" ]; then
-    "$bin/toolkit_run" gen "$mb" > "$fq"
-    pigz -6 -c "$fq" > "$gz"
-    bgzip -c -@ "$(nproc)" "$fq" > "$bgzf"
-fi
-cat "$fq" "$gz" "$bgzf" > /dev/null
+readsFiles bgzf
 echo "FASTQ: $(stat -c %s "$fq") bytes; gzip -6: $(stat -c %s "$gz"); BGZF: $(stat -c %s "$bgzf")"
 
-names=()
-commands=()
-declare -A at best peak
-add() {
-    at[$1]=${#commands[@]}
-    names+=("$2")
-    commands+=("$3")
-}
+declare -A best peak
 py="$python $here/python_bench.py"
 for f in plain gz bgzf; do
     case $f in
@@ -85,23 +60,7 @@ add "ours write" "fastreads write, BGZF 1" "$py ours-write $fq $work/py.fq.gz"
 add "c write" "C writer, BGZF 1" "$bin/fastq_copy $fq $work/c.fq.gz 1 0"
 add baseline "python, fastreads imported" "$py baseline $fq"
 
-for _ in $(seq "$rounds"); do
-    for i in "${!commands[@]}"; do
-        if ! /usr/bin/time -f "%e %M" -o "$work/time" bash -c "${commands[$i]}" > "$work/out.$i"
-        then
-            echo "failed: ${commands[$i]}" >&2
-            exit 1
-        fi
-        read -r secs kb < <(tail -n 1 "$work/time")
-        loop=$(sed -n 's/^loop //p' "$work/out.$i")
-        secs=${loop:-$secs}
-        if [ -z "${best[$i]:-}" ] || awk -v a="$secs" -v b="${best[$i]}" 'BEGIN { exit !(a < b) }'
-        then
-            best[$i]=$secs
-        fi
-        [ "${peak[$i]:-0}" -ge "$kb" ] || peak[$i]=$kb
-    done
-done
+measure
 
 counts() { sed -n 's/^entries \([0-9]*\), bases \([0-9]*\)$/\1 \2/p' "$work/out.$1"; }
 want=$(counts "${at[ours plain]}")

@@ -58,21 +58,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 data=${FAST_BENCH_DATA:-$work}
 mkdir -p "$data"
-fq=$data/reads-$mb.fq
-gz=$fq.gz
-bgzf=$data/reads-$mb.bgzf.gz
-if [ ! -s "$fq" ] || [ ! -s "$gz" ] || [ ! -s "$bgzf" ]; then
-    "$bin/toolkit_run" gen "$mb" > "$fq"
-    # pigz -6 writes one gzip member, as gzip -6 does, in a fraction of the time.
-    pigz -6 -c "$fq" > "$gz"
-    bgzip -c -@ "$(nproc)" "$fq" > "$bgzf"
-fi
+readsFiles bgzf
 bytes=$(stat -c %s "$fq")
-cat "$fq" "$gz" "$bgzf" > /dev/null
 echo "FASTQ: $bytes bytes; gzip -6 copy: $(stat -c %s "$gz") bytes; BGZF copy: $(stat -c %s "$bgzf") bytes"
 echo "transparent huge pages: $(cat /sys/kernel/mm/transparent_hugepage/enabled 2>/dev/null || echo unknown)"
 
-declare -a names commands
 declare -A best peak
 
 # row I: one line of the table.
@@ -95,13 +85,6 @@ counts() {
         "$work/out.$1"
 }
 
-# add KEY NAME COMMAND: one more command to measure, known by KEY.
-declare -A at
-add() {
-    at[$1]=${#commands[@]}
-    names+=("$2")
-    commands+=("$3")
-}
 
 if [[ $parts == *" table "* ]]; then
     names=()

@@ -30,26 +30,11 @@ trap 'rm -rf "$work"' EXIT
 data=${FAST_BENCH_DATA:-$work}
 out=${FAST_BENCH_OUT:-$work}
 mkdir -p "$data" "$out"
-fq=$data/reads-$mb.fq
-gz=$fq.gz
-if [ ! -s "$fq" ] || [ ! -s "$gz" ]; then
-    "$bin/toolkit_run" gen "$mb" > "$fq"
-    # pigz -6 writes one gzip member, as gzip -6 does, in a fraction of the time.
-    pigz -6 -c "$fq" > "$gz"
-fi
+readsFiles
 bytes=$(stat -c %s "$fq")
-cat "$fq" "$gz" > /dev/null
 echo "FASTQ: $bytes bytes; gzip -6 copy: $(stat -c %s "$gz") bytes; $(nproc) cores"
 
-names=()
-commands=()
-declare -A best peak at
-at=()
-add() {
-    at[$1]=${#commands[@]}
-    names+=("$2")
-    commands+=("$3")
-}
+declare -A best peak
 
 add "ours bgzf" "fastq_copy, plain to BGZF" "$bin/fastq_copy $fq $out/ours.fq.gz"
 add "igzip" "igzip -1" "igzip -1 -c $fq > $out/igzip.gz"
