@@ -24,16 +24,13 @@ from ._fastreads import (
     Batch,
     FormatError,
     PairReader,
+    PairWriter,
     Reader,
     Record,
+    Writer,
     compressed_formats,
     library_version,
 )
-
-try:
-    from ._fastreads import PairWriter, Writer
-except ImportError:  # a module built before the writer
-    PairWriter = Writer = None
 
 __all__ = [
     "Batch",
@@ -96,8 +93,6 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
             raise ValueError("level and format are for writing")
         cls = Reader if second is None else PairReader
         return cls(first, second, batch_bytes, threads)
-    if Writer is None:
-        raise NotImplementedError("this build of fastreads has no writer")
     if batch_bytes:
         raise ValueError("batch_bytes is for reading")
     if format not in _FORMATS:
