@@ -23,6 +23,10 @@ namespace py = pybind11;
 extern PyObject *format_error;
 // Sets FormatError with `message` and throws, for pybind11 to pass on.
 [[noreturn]] void throwFormatError(const std::string &message);
+// Raises the OSError that `error` names (FileNotFoundError, IsADirectoryError, ...) for `path`
+// that could not be opened, or ValueError (with `invalid`, when given) for EINVAL.
+[[noreturn]] void throwOsError(const std::string &path, int error,
+                               const std::string &invalid = std::string());
 
 // ---------------------------------------------------------------------------------------------
 // Records

@@ -17,6 +17,16 @@
 
 namespace fastreads {
 
+void throwOsError(const std::string &path, int error, const std::string &invalid) {
+    if (error == EINVAL)
+        throw py::value_error(invalid.empty() ? "invalid argument for " + path : invalid);
+    errno = error;
+    py::object name = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
+    throw py::error_already_set();
+}
+
 namespace {
 
 using Slot = std::array<PackedPtr, 2>;  // one batch, and its mates for pairs
@@ -25,16 +35,6 @@ using Slot = std::array<PackedPtr, 2>;  // one batch, and its mates for pairs
 constexpr std::size_t kAhead = 2;
 // Entries a thread copies at a time when two share the copying of a batch.
 constexpr std::int64_t kChunk = 256;
-
-// Raises the OSError that errno names (FileNotFoundError, IsADirectoryError, ...) for `path`.
-[[noreturn]] void throwOsError(const std::string &path, int error) {
-    if (error == EINVAL) throw py::value_error("invalid argument for " + path);
-    errno = error;
-    py::object name = py::reinterpret_steal<py::object>(
-        PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
-    throw py::error_already_set();
-}
 
 std::string display(const std::string &path) {
     return path == "-" ? "standard input" : path;

@@ -48,15 +48,9 @@ class WriterCore {
             if (w == nullptr) {
                 const int error = errno;
                 abort();
-                if (error == EINVAL)
-                    throw py::value_error("cannot write " + paths[k] + " in that format at level " +
-                                          std::to_string(level));
-                errno = error;
-                py::object name =
-                    py::reinterpret_steal<py::object>(PyUnicode_DecodeFSDefaultAndSize(
-                        paths[k].data(), static_cast<Py_ssize_t>(paths[k].size())));
-                PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, name.ptr());
-                throw py::error_already_set();
+                throwOsError(paths[k], error,
+                             "cannot write " + paths[k] + " in that format at level " +
+                                 std::to_string(level));
             }
             writers_.push_back(w);
         }

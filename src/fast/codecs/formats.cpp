@@ -4,6 +4,7 @@
 
 #include "codecs/compress.hpp"
 #include "codecs/decompress.hpp"
+#include "codecs/gzip.hpp"
 
 namespace fast {
 
@@ -68,7 +69,7 @@ constexpr std::unique_ptr<Decompressor> (*kBzip2Make)() = nullptr;
 #endif
 
 // Written as BGZF: blocks of at most 65280 bytes of text, compressed apart; 16 of them a slot.
-constexpr WriterInfo kBgzfWriter{1, 9, 1, 65280, true, makeBgzfCompressor};
+constexpr WriterInfo kBgzfWriter{1, 9, 1, kBgzfWriteText, true, makeBgzfCompressor};
 #if FAST_HAVE_ZSTD
 // One frame, compressed in order by libzstd and its own workers.
 constexpr WriterInfo kZstdWriterInfo{1, 19, 3, 1, false, makeZstdCompressor};

@@ -101,9 +101,6 @@ int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept {
 
 namespace {
 
-// The most text of one BGZF block, as the common writers cut it, and the most a block may be.
-constexpr std::size_t kBgzfText = 65280;
-constexpr std::size_t kBgzfMax = 65536;
 constexpr std::size_t kBgzfHeader = 18, kBgzfTrailer = 8;
 
 // The empty block that ends a BGZF file.
@@ -124,8 +121,8 @@ class BgzfCompressor final : public Compressor {
 
     bool compress(const unsigned char *text, std::size_t n, bool last,
                   ByteBuffer &out) noexcept override {
-        for (std::size_t at = 0; at < n; at += kBgzfText)
-            if (!block(text + at, std::min(kBgzfText, n - at), out)) return false;
+        for (std::size_t at = 0; at < n; at += kBgzfWriteText)
+            if (!block(text + at, std::min(kBgzfWriteText, n - at), out)) return false;
         if (!last) return true;
         if (!out.reserve(sizeof kBgzfEnd)) return false;
         std::copy(kBgzfEnd, kBgzfEnd + sizeof kBgzfEnd, out.end());
@@ -135,10 +132,10 @@ class BgzfCompressor final : public Compressor {
 
   private:
     bool block(const unsigned char *text, std::size_t n, ByteBuffer &out) noexcept {
-        if (!out.reserve(kBgzfMax)) return false;
+        if (!out.reserve(kBgzfMaxBlock)) return false;
         unsigned char *const b = out.end();
         unsigned char *const data = b + kBgzfHeader;
-        const std::size_t room = kBgzfMax - kBgzfHeader - kBgzfTrailer;
+        const std::size_t room = kBgzfMaxBlock - kBgzfHeader - kBgzfTrailer;
         std::size_t len = deflater_.deflate(text, n, data, room);
         if (len == 0) {
             // Text that does not shrink goes into one stored deflate block, which always fits.
@@ -151,6 +148,7 @@ class BgzfCompressor final : public Compressor {
             len = n + 5;
         }
         const std::size_t size = kBgzfHeader + len + kBgzfTrailer;
+        // The end block's header up to its size field is every block's header.
         std::copy(kBgzfEnd, kBgzfEnd + 16, b);
         b[16] = static_cast<unsigned char>(size - 1);
         b[17] = static_cast<unsigned char>((size - 1) >> 8);

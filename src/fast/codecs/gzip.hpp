@@ -10,6 +10,11 @@
 
 namespace fast {
 
+// The most a BGZF block may be, and hold as text (its size field has 16 bits), and the text of
+// one block as the common writers cut it.
+constexpr std::size_t kBgzfMaxBlock = std::size_t{1} << 16;
+constexpr std::size_t kBgzfWriteText = 65280;
+
 // Reads a member's header a byte at a time, as far as its extra field, for a BC subfield.
 class BlockHeader {
   public:

@@ -25,8 +25,6 @@ namespace fast {
 namespace {
 
 constexpr std::size_t kLine = 64;
-// The most text a BGZF block holds.
-constexpr std::size_t kMaxBlockText = std::size_t{1} << 16;
 
 constexpr std::size_t roundUp(std::size_t n, std::size_t to) {
     return (n + to - 1) / to * to;
@@ -213,11 +211,11 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         if (raw_end_ - raw_pos_ < size) break;
         const unsigned char *p = raw_.get() + raw_pos_;
         const std::size_t block_text = le32(p + size - 4);
-        if (block_text > kMaxBlockText || text + block_text > room) break;
+        if (block_text > kBgzfMaxBlock || text + block_text > room) break;
         if (job.raw_len + size > job.raw_cap || job.count == job.block_cap) {
             if (job.count > 0) break;
             // Room for the largest block, and for as many as fill a slot when they compress.
-            job.raw_cap = room + kMaxBlockText;
+            job.raw_cap = room + kBgzfMaxBlock;
             job.block_cap = room / 16 + 2;
             job.raw.reset(new (std::nothrow) unsigned char[job.raw_cap]);
             job.blocks.reset(new (std::nothrow) BgzfJob::Block[job.block_cap]);
