@@ -122,8 +122,9 @@ int runCommand(int argc, char **argv) {
             return 1;
         }
     }
-    // Decompressing then runs beside the filter, a few MiB ahead of it.
-    if (table->compressed()) table->readAhead();
+    // Decompressing then runs beside the filter, a few MiB ahead of it; BGZF blocks inflate on
+    // a helper a core.
+    if (table->compressed()) table->readAhead(table->aheadFor(0));
     ByteReader in(inputReader(*table));
     return runFilterPass(in, stdout, stderr);
 }

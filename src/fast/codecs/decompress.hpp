@@ -52,9 +52,9 @@ struct FormatInfo {
     // this build reads it not.
     std::unique_ptr<Decompressor> (*make)();
     // The text's size as the compressed data records it, read from the regular file `fd` whose
-    // data is `size` bytes from offset `from`: exact for a single stream, never more than that
-    // much data can give, -1 when nothing records it; nullptr when the format never records it
-    // or the build cannot read it.
+    // data is `size` bytes from offset `from`: exact for a single stream or a file of BGZF
+    // blocks, never more than that much data can give, -1 when nothing records it; nullptr when
+    // the format never records it or the build cannot read it.
     int64_t (*recorded_size)(int fd, int64_t from, int64_t size) noexcept;
     // The file name endings that ask for the format when written ("" for none), each with its
     // dot, separated by blanks.

@@ -88,7 +88,39 @@ std::unique_ptr<Decompressor> makeGzipDecompressor() {
     return makeReady<GzipDecompressor>();
 }
 
+namespace {
+
+// The text's size that a file of BGZF blocks records, a block at a time: each block's header
+// gives its size, and its trailer its text's. Only a few bytes of each block are read: the size
+// at the end of one and the header of the next, together. -1 unless the data is BGZF blocks to
+// its end, as far as their headers tell.
+int64_t bgzfRecordedSize(int fd, int64_t from, int64_t size) noexcept {
+    // A block's text size, then the next block's header (a BGZF header holds 18 bytes, more
+    // when its extra field holds other subfields too).
+    unsigned char buf[4 + 64];
+    ssize_t got = ::pread(fd, buf + 4, sizeof buf - 4, from);
+    int64_t at = 0, text = 0;
+    while (got > 0) {
+        const std::size_t block = bgzfBlockSize(buf + 4, static_cast<std::size_t>(got));
+        if (block == 0 || static_cast<int64_t>(block) > size - at) return -1;
+        at += static_cast<int64_t>(block);
+        got = ::pread(fd, buf, static_cast<std::size_t>(std::min<int64_t>(
+                                    static_cast<int64_t>(sizeof buf), size - at + 4)),
+                      from + at - 4);
+        if (got < 4) return -1;
+        text += int64_t{buf[0]} | int64_t{buf[1]} << 8 | int64_t{buf[2]} << 16 |
+                int64_t{buf[3]} << 24;
+        if (at == size) return text;
+        got -= 4;
+    }
+    return -1;
+}
+
+}  // namespace
+
 int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept {
+    const int64_t blocks = bgzfRecordedSize(fd, from, size);
+    if (blocks >= 0) return blocks;
     // A member ends with its text's size modulo 2^32: exact for a single member of less than
     // 4 GiB, and surely wrong when it is less than the compressed size.
     unsigned char tail[4];

@@ -69,8 +69,9 @@ constexpr int64_t kLeastRead = int64_t{1} << 16;
 // Compressed FASTQ inflates to a few times its size; a trailer that records more than this is
 // not trusted ahead of the data.
 constexpr int64_t kTrustedRatio = 8;
-// A compressed text expected to be at least this large is decompressed by a helper thread while
-// this one copies and counts what came before; a smaller one does not repay the thread.
+// A compressed text expected to be at least this large is decompressed by helper threads (BGZF
+// blocks on a helper a core) while this one copies and counts what came before; a smaller one
+// does not repay the threads.
 constexpr int64_t kAheadFrom = int64_t{8} << 20;
 
 // Grows the block to at least `need` bytes, by a quarter at least, and to whole huge pages once
@@ -106,7 +107,7 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
     if (in.sizeHintRecorded()) ahead = std::min(capacity, kTrustedRatio * in.fileSize());
     std::optional<Prefault> prefault;
     prefault.emplace(text.get(), static_cast<size_t>(ahead));
-    if (in.compressed() && in.sizeHint() >= kAheadFrom) in.readAhead();
+    if (in.compressed() && in.sizeHint() >= kAheadFrom) in.readAhead(in.aheadFor(0));
     if (known > 0) {
         char *const base = text.get();
         if (!readAll(in, base, known,

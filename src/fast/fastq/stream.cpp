@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <thread>
 
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
@@ -23,10 +22,6 @@ namespace {
 
 constexpr std::size_t kLeastBlock = std::size_t{64} << 10;
 constexpr std::size_t kMostBlock = std::size_t{1} << 20;
-// Helpers when the caller leaves it to the stream: one for each core, for BGZF, up to this.
-constexpr unsigned kMostAutoHelpers = 8;
-// Helpers at the most, whatever the caller asks.
-constexpr int32_t kMostHelpers = 63;
 // A batch holds at most this many entries, or one for each 64 bytes of its text, so that a
 // text of tiny entries cannot make its array far larger than its text.
 constexpr int64_t kLeastEntryCap = int64_t{1} << 16;
@@ -274,22 +269,11 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
         return nullptr;
     }
     if (!s->in.open(path, true)) return nullptr;
-    int32_t helpers = threads - 1;
-    if (threads == 0) {
-        // Only BGZF blocks, which gzip data may hold, inflate on more than one helper.
-        const fast::FormatInfo *format = s->in.format();
-        const unsigned cores = std::thread::hardware_concurrency();
-        helpers = format && format->format == fast::Format::gzip
-                      ? static_cast<int32_t>(std::min(std::max(cores, 1u), kMostAutoHelpers))
-                      : 1;
-    }
-    Input::AheadOptions options;
-    options.helpers = std::min(helpers, kMostHelpers);
+    // The taker holds two blocks while it moves from one to the next; the others are filled.
+    Input::AheadOptions options = s->in.aheadFor(threads);
     options.slot = block_bytes > 0 ? block_bytes
                                    : static_cast<std::size_t>(std::min<int64_t>(
                                          std::max<int64_t>(batch, kLeastBlock), kMostBlock));
-    // The taker holds two blocks while it moves from one to the next; the others are filled.
-    options.slots = static_cast<std::size_t>(options.helpers) + 3;
     s->headroom = std::max<std::size_t>(options.slot / 4, 64);
     options.headroom = s->headroom;
     if (!s->in.readAhead(options)) {

@@ -25,6 +25,10 @@ namespace fast {
 namespace {
 
 constexpr std::size_t kLine = 64;
+// Helpers when the text decides: one a core for gzip data, up to this.
+constexpr unsigned kMostAutoHelpers = 8;
+// Helpers at the most, whatever is asked.
+constexpr int32_t kMostHelpers = 63;
 
 constexpr std::size_t roundUp(std::size_t n, std::size_t to) {
     return (n + to - 1) / to * to;
@@ -143,6 +147,20 @@ Input::~Input() {
 
 const char *Input::why() const noexcept {
     return ahead_ && ahead_->why[0] ? ahead_->why : why_;
+}
+
+Input::AheadOptions Input::aheadFor(int32_t threads) const noexcept {
+    AheadOptions options;
+    int32_t helpers = threads - 1;
+    if (threads <= 0) {
+        const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+        helpers = format_ && format_->format == Format::gzip
+                      ? static_cast<int32_t>(std::min(cores, kMostAutoHelpers))
+                      : 1;
+    }
+    options.helpers = std::min(helpers, kMostHelpers);
+    options.slots = static_cast<std::size_t>(options.helpers) + 3;
+    return options;
 }
 
 bool Input::readAhead(const AheadOptions &options) noexcept {

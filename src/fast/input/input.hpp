@@ -41,10 +41,11 @@ class Input {
     // The text's size when it is known before reading: a plain regular file's size, else -1.
     int64_t textSize() const noexcept { return compressed() ? -1 : file_size_; }
     // A first guess at the text's size when textSize() cannot tell: what the compressed data
-    // records (a gzip trailer, a zstd frame header), when that is plausible for the whole
-    // file, else a few times the compressed size, or a few MiB for a pipe.
+    // records (a gzip trailer or every BGZF block's, a zstd frame header), when that is
+    // plausible for the whole file, else a few times the compressed size, or a few MiB for a
+    // pipe.
     int64_t sizeHint() const noexcept { return size_hint_; }
-    // Whether sizeHint() is a size the data records (exact for a single stream).
+    // Whether sizeHint() is a size the data records (exact for a single stream or BGZF).
     bool sizeHintRecorded() const noexcept { return hint_recorded_; }
 
     // Reads up to n bytes of text into buf: the count (which may be short, as a pipe gives what
@@ -67,6 +68,12 @@ class Input {
         std::size_t slots = 4;
         std::size_t headroom = 0;
     };
+
+    // How to read ahead with `threads` threads in all, the taker's among them: threads - 1
+    // helpers, at most 63. With 0 the text decides: gzip data gets a helper a core (up to 8),
+    // since the BGZF blocks it may hold inflate several at once, anything else one helper.
+    // Each helper has a block to fill while the taker holds two.
+    AheadOptions aheadFor(int32_t threads) const noexcept;
 
     // Sets up reading ahead; the helpers end with the Input, or at the end of the text. False
     // when the blocks cannot be had; reading then goes on as before. Where no thread can be
