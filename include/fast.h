@@ -108,7 +108,8 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * for transparent huge pages before their first write (madvise
  * MADV_HUGEPAGE on the pages they cover). A compressed text expected to be
  * 8 MiB or more is decompressed by another helper thread, ahead of the
- * call's copying. None of this changes a byte or a result. No call leaves a
+ * call's copying; BGZF blocks (gzip members that state their size) inflate
+ * on a helper a core, up to 8, several at once. None of this changes a byte or a result. No call leaves a
  * thread behind, and calls on different files are independent.
  * ====================================================================== */
 
@@ -126,8 +127,9 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * stream) bzip2. Every stream is decompressed in order (gzip
  * members and BGZF blocks, zstd frames, concatenated xz streams, the
  * streams of parallel bzip2 compressors; skippable zstd frames are passed
- * over, and zero bytes after the last gzip member or xz stream ignored, as
- * their tools ignore them), and the result is exactly what the text gives
+ * over, zero bytes after the last gzip member ignored, and xz stream
+ * padding, zero bytes in fours between and after streams, passed over, as
+ * their tools do), and the result is exactly what the text gives
  * as a plain file: records, warnings and summary. zstd, xz and bzip2 need
  * libzstd, liblzma and libbz2 when the library is built; a build without
  * one refuses that format (see below).

@@ -197,10 +197,16 @@ const Case kCases[] = {
               "zstd -q -c {table} > {dir}/t.x" + kChangeByte + " && {bin} {dir}/t.y", kChain, "",
               kReadFailed + "compressed data is corrupt\n", 1}),
     inFormat(fast::Format::xz,
-             {"xz streams split inside a record, zero padding, through a pipe",
-              "(head -c 30 {table} | xz -c; tail -c +31 {table} | xz -c; head -c 8 /dev/zero) |"
-              " {bin} -",
+             {"xz streams split inside a record, padded between and after, through a pipe",
+              "(head -c 30 {table} | xz -c; head -c 4 /dev/zero; tail -c +31 {table} | xz -c;"
+              " head -c 8 /dev/zero) | {bin} -",
               kChain, kChainOut, "", 0}),
+    inFormat(fast::Format::xz,
+             {"xz padding not in fours between streams",
+              "(head -c 30 {table} | xz -c; head -c 6 /dev/zero; tail -c +31 {table} | xz -c)"
+              " > {dir}/t.x && {bin} {dir}/t.x",
+              kChain, "", kReadFailed + "compressed data is followed by bytes that are not xz\n",
+              1}),
     inFormat(fast::Format::xz,
              {"xz, truncated", "xz -c {table} | head -c -4 > {dir}/t.x && {bin} {dir}/t.x", kChain,
               kChainOut, kReadFailed + "compressed data is truncated\n", 1}),

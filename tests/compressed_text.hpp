@@ -92,14 +92,16 @@ inline std::string stream(fast::Format format, const char *text, size_t n) {
     }
 }
 
-// `text` as streams of `format` of at most `piece` bytes of text each (one when 0); an empty
-// text gives one empty stream.
-inline std::string compressed(fast::Format format, const std::string &text, size_t piece = 0) {
+// `text` as streams of `format` of at most `piece` bytes of text each (one when 0), each
+// followed by `padding` zero bytes; an empty text gives one empty stream.
+inline std::string compressed(fast::Format format, const std::string &text, size_t piece = 0,
+                              size_t padding = 0) {
     std::string out;
     size_t at = 0;
     do {
         const size_t n = piece == 0 ? text.size() : std::min(piece, text.size() - at);
         out += stream(format, text.data() + at, n);
+        out.append(padding, '\0');
         at += n;
     } while (at < text.size());
     return out;

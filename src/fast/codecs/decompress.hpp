@@ -46,8 +46,11 @@ struct FormatInfo {
     const char *name;  // "gzip", as in "gzip-compressed"
     // The magic test over the first n bytes of a stream.
     Magic (*magic)(const unsigned char *p, std::size_t n) noexcept;
-    // Whether zero bytes may follow the last stream, as gzip and xz writers may leave them.
-    bool zero_padding;
+    // Zero bytes that may follow a stream: none when 0, else a run of a multiple of this many,
+    // after the last stream (gzip writers may leave any count there), and between streams too
+    // when padding_between is set (xz streams are padded in fours).
+    unsigned padding;
+    bool padding_between;
     // A new decompressor (nullptr when it cannot be had), or nullptr for the whole format when
     // this build reads it not.
     std::unique_ptr<Decompressor> (*make)();

@@ -204,16 +204,22 @@ int64_t Input::readCompressed(char *buf, std::size_t n) noexcept {
             }
             continue;
         }
-        // Between streams and in the padding after the last: only another stream's magic, or
-        // where the format allows them zero bytes up to the end, may follow.
+        // Between streams and in padding: only another stream's magic, or zero bytes where the
+        // format allows them, may follow.
         if (pending == 0) {
             const int64_t got = fill();
             if (got < 0) return made > 0 ? static_cast<int64_t>(made) : -1;
-            if (got == 0) stage_ = Stage::done;
+            if (got == 0) {
+                if (stage_ == Stage::padding && padded_ % format_->padding != 0) {
+                    problem = kTrailing;
+                } else {
+                    stage_ = Stage::done;
+                }
+            }
             continue;
         }
         const unsigned char *p = raw_.get() + raw_pos_;
-        if (stage_ == Stage::between && (p[0] != 0 || !format_->zero_padding)) {
+        if (stage_ == Stage::between && (p[0] != 0 || format_->padding == 0)) {
             const Magic m = format_->magic(p, pending);
             if (m == Magic::prefix && !raw_eof_) {
                 const int64_t got = fill();
@@ -226,11 +232,21 @@ int64_t Input::readCompressed(char *buf, std::size_t n) noexcept {
             }
             continue;
         }
+        if (stage_ != Stage::padding) padded_ = 0;
         stage_ = Stage::padding;
         const unsigned char *end = p + pending;
+        const unsigned char *const from = p;
         while (p < end && *p == 0) ++p;
+        padded_ += static_cast<uint64_t>(p - from);
         raw_pos_ = static_cast<std::size_t>(p - raw_.get());
-        if (p < end) problem = kTrailing;
+        if (p < end) {
+            // Whole units of padding may be followed by another stream where the format allows.
+            if (format_->padding_between && padded_ % format_->padding == 0) {
+                stage_ = Stage::between;
+            } else {
+                problem = kTrailing;
+            }
+        }
     }
     if (problem) {
         fail(problem, format_->name);

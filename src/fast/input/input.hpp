@@ -122,6 +122,7 @@ class Input {
     std::unique_ptr<Decompressor> decompressor_;
     // A compressed text starts between streams: the first is taken as the next.
     Stage stage_ = Stage::between;
+    uint64_t padded_ = 0;  // zero bytes of the padding read so far
     std::unique_ptr<Ahead> ahead_;
     // read()'s place in the block it copies from, when reading ahead.
     Chunk copying_;
