@@ -213,14 +213,22 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     std::string bgzf = fast_test::bgzfBlocks(text.data(), text.size(), 1000);
     TextFile bgzf_cut(bgzf.substr(0, bgzf.size() / 2));
     // A bit of the checksum of the second block.
-    const auto block_size = [&](size_t at) {
-        return (static_cast<unsigned char>(bgzf[at + 16]) |
-                static_cast<unsigned char>(bgzf[at + 17]) << 8) +
+    const auto block_size = [](const std::string &blocks, size_t at) {
+        return (static_cast<unsigned char>(blocks[at + 16]) |
+                static_cast<unsigned char>(blocks[at + 17]) << 8) +
                1;
     };
-    const size_t second = block_size(0);
-    bgzf[second + block_size(second) - 6] ^= 0x21;
-    TextFile bgzf_corrupt(bgzf);
+    const size_t second = block_size(bgzf, 0);
+    // A large copy, inflated ahead into decodeFastq2's block on every core, with a block in its
+    // middle changed the same way: the helpers still at work must not write into a freed block.
+    std::string large;
+    while (large.size() < (10u << 20)) large += text;
+    std::string large_bgzf = fast_test::bgzfBlocks(large.data(), large.size());
+    size_t middle = 0;
+    while (middle < large_bgzf.size() / 2) middle += block_size(large_bgzf, middle);
+    bgzf[second + block_size(bgzf, second) - 6] ^= 0x21;
+    large_bgzf[middle + block_size(large_bgzf, middle) - 6] ^= 0x21;
+    TextFile bgzf_corrupt(bgzf), large_corrupt(large_bgzf);
     const auto bad = [](const TextFile &f, const char *why) {
         return "error decodeFastq: " + std::string(f.path()) + ": compressed data is " + why + "\n";
     };
@@ -250,6 +258,7 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
          "compressed data is followed by bytes that are not gzip"},
         {bgzf_cut.path(), bad(bgzf_cut, "truncated"), "compressed data is truncated"},
         {bgzf_corrupt.path(), bad(bgzf_corrupt, "corrupt"), "compressed data is corrupt"},
+        {large_corrupt.path(), bad(large_corrupt, "corrupt"), "compressed data is corrupt"},
     };
     // The same faults in each of the other formats, or its refusal where the build cannot
     // read it.

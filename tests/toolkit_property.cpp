@@ -236,6 +236,27 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
             EXPECT_EQ(decoded2(many_plain.path()), decoded2(many_packed.path())) << "grown";
         }
 
+        // A text large enough to be inflated ahead by helpers, straight into the decoder's
+        // block: BGZF on every core, its size summed from its blocks; one zstd frame that
+        // records its size; and two gzip members whose last records less than the whole, so
+        // that the block fills, the helpers go on into blocks of their own, and it grows.
+        if (round < 2) {
+            std::string large = wrapped_text;
+            while (large.size() < (12u << 20)) large += wrapped_text;
+            const size_t cut = large.size() / 4;
+            TextFile large_plain(large);
+            const Decoded want = decoded2(large_plain.path());
+            std::vector<std::string> packed = {
+                fast_test::bgzfBlocks(large.data(), large.size()),
+                gzipped(large.substr(0, cut), 1) + gzipped(large.substr(cut), 1)};
+            if (fast_test::reads(fast::Format::zstd))
+                packed.push_back(fast_test::compressed(fast::Format::zstd, large));
+            for (const std::string &bytes : packed) {
+                TextFile file(bytes);
+                EXPECT_EQ(want, decoded2(file.path())) << "large, " << bytes.size() << " bytes";
+            }
+        }
+
         // The stream gives the same records, in batches of one entry, of a few hundred bytes
         // and of the default size, on one thread and two, from blocks so small that entries
         // cross them and from its own, read plain, gzip, BGZF and piped.

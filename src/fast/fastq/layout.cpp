@@ -107,7 +107,19 @@ LoadEnd loadText(Input &in, MallocPtr<char> &text, int64_t &size,
     if (in.sizeHintRecorded()) ahead = std::min(capacity, kTrustedRatio * in.fileSize());
     std::optional<Prefault> prefault;
     prefault.emplace(text.get(), static_cast<size_t>(ahead));
-    if (in.compressed() && in.sizeHint() >= kAheadFrom) in.readAhead(in.aheadFor(0));
+    // The helpers put the text straight into the block, short of where it would grow (and
+    // move): a block grows only once the reader has passed that point. Whatever ends the
+    // loading, they are done before the caller can free the block.
+    struct StopAhead {
+        Input &in;
+        ~StopAhead() { in.stopAhead(); }
+    } stop_ahead{in};
+    if (in.compressed() && in.sizeHint() >= kAheadFrom) {
+        Input::AheadOptions options = in.aheadFor(0);
+        options.place = text.get();
+        options.place_size = static_cast<size_t>(capacity - 1 - kLeastRead);
+        in.readAhead(options);
+    }
     if (known > 0) {
         char *const base = text.get();
         if (!readAll(in, base, known,

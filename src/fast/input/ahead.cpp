@@ -52,6 +52,11 @@ struct Input::BgzfJob {
     std::size_t block_cap = 0, count = 0;
     std::unique_ptr<Decompressor> inflater;
 
+    // The text of all the blocks taken.
+    std::size_t textSize() const noexcept {
+        return count == 0 ? 0 : blocks[count - 1].out + blocks[count - 1].text;
+    }
+
     // Inflates the blocks into out[0, room): the text of the blocks that inflated whole, in
     // order, with `failed` set when one did not (the text is then that of the blocks before it).
     std::size_t inflate(char *out, std::size_t room, bool &failed) noexcept {
@@ -82,7 +87,8 @@ struct Input::BgzfJob {
 
 struct Input::Ahead {
     struct Slot {
-        char *data = nullptr;
+        char *data = nullptr;  // the block's own memory
+        char *text = nullptr;  // where its text is: there, or in the place
         std::size_t size = 0;
         bool ready = false;
     };
@@ -107,11 +113,28 @@ struct Input::Ahead {
     std::mutex reading;
     std::unique_ptr<std::thread[]> threads;
     int started = 0;
+    bool joined = false;
+    // While text still goes into the place: how much of it is there. Held under `reading`.
+    bool placing = false;
+    std::size_t placed = 0;
     // Without helpers, the taker inflates BGZF blocks with this one: text is handed over only
     // once its block has inflated whole and checked, however many threads read.
     BgzfJob own_job;
 
     Slot &slot(std::size_t k) noexcept { return slots[k % options.slots]; }
+
+    // Where the next block's text goes, and how much of it there may be: in the place as long
+    // as some fits there (all of it when `exact`), else in the block's own memory, for good.
+    // Called under `reading`, in the text's order; the caller adds what it put in the place.
+    char *target(Slot &s, std::size_t &room, bool exact) noexcept {
+        const std::size_t left = options.place_size - placed;
+        if (placing && (exact ? room <= left : left > 0)) {
+            room = std::min(room, left);
+            return s.text = options.place + placed;
+        }
+        placing = false;
+        return s.text = s.data;
+    }
 
     // Records that block k is the final one, ending with `end_status`, unless an earlier block
     // already is. Called with `mutex` held.
@@ -128,21 +151,25 @@ struct Input::Ahead {
 Input::Input() noexcept = default;
 
 Input::~Input() {
-    if (ahead_) {
-        Ahead &a = *ahead_;
-        {
-            std::lock_guard<std::mutex> lock(a.mutex);
-            a.stop = true;
-        }
-        a.changed.notify_all();
-        const uint64_t one = 1;
-        if (a.wake_fd >= 0 && ::write(a.wake_fd, &one, sizeof one) < 0) {
-            // The helpers are then woken by the end of their reads instead.
-        }
-        for (int i = 0; i < a.started; ++i) a.threads[i].join();
-        if (a.wake_fd >= 0) ::close(a.wake_fd);
-    }
+    stopAhead();
+    if (ahead_ && ahead_->wake_fd >= 0) ::close(ahead_->wake_fd);
     if (own_fd_) ::close(fd_);
+}
+
+void Input::stopAhead() noexcept {
+    if (!ahead_ || ahead_->joined) return;
+    Ahead &a = *ahead_;
+    {
+        std::lock_guard<std::mutex> lock(a.mutex);
+        a.stop = true;
+    }
+    a.changed.notify_all();
+    const uint64_t one = 1;
+    if (a.wake_fd >= 0 && ::write(a.wake_fd, &one, sizeof one) < 0) {
+        // The helpers are then woken by the end of their reads instead.
+    }
+    for (int i = 0; i < a.started; ++i) a.threads[i].join();
+    a.joined = true;
 }
 
 const char *Input::why() const noexcept {
@@ -182,6 +209,7 @@ bool Input::readAhead(const AheadOptions &options) noexcept {
         reinterpret_cast<char *>(roundUp(reinterpret_cast<std::uintptr_t>(a->memory.get()), kLine));
     for (std::size_t i = 0; i < a->options.slots; ++i)
         a->slots[i].data = base + i * stride + headroom;
+    a->placing = a->options.place != nullptr;
     if (a->options.helpers > 0) {
         a->wake_fd = ::eventfd(0, EFD_CLOEXEC);
         a->threads.reset(new (std::nothrow)
@@ -268,12 +296,19 @@ bool Input::fillSlot(bool wait, BgzfJob &job) noexcept {
         k = a.claimed++;
     }
     Ahead::Slot &slot = a.slot(k);
-    const std::size_t room = a.options.slot;
+    std::size_t room = a.options.slot;
     if (takeBlocks(job, room)) {
+        // In the place the blocks get exactly the room their text takes, as another helper may
+        // be writing right after it.
+        std::size_t text_size = job.textSize();
+        if (a.target(slot, text_size, true) != slot.data) {
+            a.placed += text_size;
+            room = text_size;
+        }
         // The next claimer reads on while these blocks inflate.
         reading.unlock();
         bool failed = false;
-        const std::size_t text = job.inflate(slot.data, room, failed);
+        const std::size_t text = job.inflate(slot.text, room, failed);
         {
             std::lock_guard<std::mutex> lock(a.mutex);
             slot.size = text;
@@ -283,10 +318,12 @@ bool Input::fillSlot(bool wait, BgzfJob &job) noexcept {
         a.changed.notify_all();
         return !failed;
     }
+    char *const to = a.target(slot, room, false);
     std::size_t filled = 0;
     int64_t got = 1;
-    while (filled < room && (got = readText(slot.data + filled, room - filled)) > 0)
+    while (filled < room && (got = readText(to + filled, room - filled)) > 0)
         filled += static_cast<std::size_t>(got);
+    if (to != slot.data) a.placed += filled;
     {
         std::lock_guard<std::mutex> lock(a.mutex);
         slot.size = filled;
@@ -303,16 +340,16 @@ int64_t Input::take(Chunk &chunk) noexcept {
         if (a.options.helpers == 0) fillSlot(false, a.own_job);
         std::unique_lock<std::mutex> lock(a.mutex);
         a.changed.wait(lock, [&] {
-            return (a.taken < a.claimed && a.slot(a.taken).ready) ||
+            return a.stop || (a.taken < a.claimed && a.slot(a.taken).ready) ||
                    (a.finished && a.taken > a.last) ||
                    (a.options.helpers == 0 && a.taken == a.claimed);
         });
-        if (a.taken >= a.claimed || (a.finished && a.taken > a.last))
-            return a.finished ? a.status : -1;
+        if (a.stop || a.taken >= a.claimed || (a.finished && a.taken > a.last))
+            return a.finished && !a.stop ? a.status : -1;
         Ahead::Slot &slot = a.slot(a.taken);
         ++a.taken;
         if (slot.size > 0) {
-            chunk.data = slot.data;
+            chunk.data = slot.text;
             chunk.size = slot.size;
             return static_cast<int64_t>(slot.size);
         }
@@ -353,7 +390,8 @@ int64_t Input::readAheadCopy(char *buf, std::size_t n) noexcept {
         if (got <= 0) return got;
     }
     const std::size_t count = std::min(n, copying_.size - copied_);
-    std::memcpy(buf, copying_.data + copied_, count);
+    // Text put where the reader wants it is there already.
+    if (copying_.data + copied_ != buf) std::memcpy(buf, copying_.data + copied_, count);
     copied_ += count;
     return static_cast<int64_t>(count);
 }

@@ -62,11 +62,18 @@ class Input {
     // byte after it. `helpers` threads fill them (none: each block is filled in the calling
     // thread when it is taken). BGZF blocks are inflated whole and checked before their text is
     // handed over; with more than one helper, several at once, delivered in order.
+    // With `place`, the text goes straight into place[0, place_size) instead, each block at its
+    // offset in the text, as long as it fits; from the first block that does not, into blocks
+    // of their own again. A block put there has neither headroom nor a byte after it, and one
+    // read() into it where it stands copies nothing. The helpers write there until the reader
+    // has passed place_size or stopAhead() has returned.
     struct AheadOptions {
         int helpers = 1;
         std::size_t slot = std::size_t{1} << 20;
         std::size_t slots = 4;
         std::size_t headroom = 0;
+        char *place = nullptr;
+        std::size_t place_size = 0;
     };
 
     // How to read ahead with `threads` threads in all, the taker's among them: threads - 1
@@ -92,6 +99,9 @@ class Input {
     int64_t take(Chunk &chunk) noexcept;
     // Gives the oldest block taken and not yet given back to the helpers.
     void giveBack() noexcept;
+    // Ends reading ahead: stops the helpers and waits for them, so that none writes any more.
+    // Nothing is read after it.
+    void stopAhead() noexcept;
 
   private:
     struct Ahead;
