@@ -126,6 +126,7 @@ if [[ $parts == *" table "* ]]; then
         target "gzip -6: stream / kseq" "${at[stream gz]}" "${at[kseq gz]}" 0.5
     fi
     target "BGZF, default threads: stream / igzip -dc" "${at[stream bgzf]}" "${at[igzip bgzf]}" 0.75
+    target "BGZF: decodeFastq2 / igzip -dc" "${at[decode bgzf]}" "${at[igzip bgzf]}" 1.0
     for f in plain gz bgzf; do
         i=${at[stream $f]}
         awk -v n="${names[$i]}" -v r="${peak[$i]}" 'BEGIN {

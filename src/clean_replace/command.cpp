@@ -123,8 +123,8 @@ int runCommand(int argc, char **argv) {
         }
     }
     // Decompressing then runs beside the filter, a few MiB ahead of it; BGZF blocks inflate on
-    // a helper a core.
-    if (table->compressed()) table->readAhead(table->aheadFor(0));
+    // a helper for each core the filter leaves.
+    if (table->compressed()) table->readAhead(table->aheadFor(0, true));
     ByteReader in(inputReader(*table));
     return runFilterPass(in, stdout, stderr);
 }

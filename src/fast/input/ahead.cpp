@@ -26,7 +26,7 @@ namespace {
 
 constexpr std::size_t kLine = 64;
 // Helpers when the text decides: one a core for gzip data, up to this.
-constexpr unsigned kMostAutoHelpers = 8;
+constexpr int32_t kMostAutoHelpers = 8;
 // Helpers at the most, whatever is asked.
 constexpr int32_t kMostHelpers = 63;
 
@@ -176,13 +176,14 @@ const char *Input::why() const noexcept {
     return ahead_ && ahead_->why[0] ? ahead_->why : why_;
 }
 
-Input::AheadOptions Input::aheadFor(int32_t threads) const noexcept {
+Input::AheadOptions Input::aheadFor(int32_t threads, bool busy_taker) const noexcept {
     AheadOptions options;
     int32_t helpers = threads - 1;
     if (threads <= 0) {
-        const unsigned cores = std::max(std::thread::hardware_concurrency(), 1u);
+        // hardware_concurrency() is 0 where the system cannot tell.
+        const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());
         helpers = format_ && format_->format == Format::gzip
-                      ? static_cast<int32_t>(std::min(cores, kMostAutoHelpers))
+                      ? std::clamp(cores - (busy_taker ? 1 : 0), 1, kMostAutoHelpers)
                       : 1;
     }
     options.helpers = std::min(helpers, kMostHelpers);

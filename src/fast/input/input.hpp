@@ -78,9 +78,10 @@ class Input {
 
     // How to read ahead with `threads` threads in all, the taker's among them: threads - 1
     // helpers, at most 63. With 0 the text decides: gzip data gets a helper a core (up to 8),
-    // since the BGZF blocks it may hold inflate several at once, anything else one helper.
-    // Each helper has a block to fill while the taker holds two.
-    AheadOptions aheadFor(int32_t threads) const noexcept;
+    // since the BGZF blocks it may hold inflate several at once, anything else one helper. A
+    // taker whose own work keeps a core busy (`busy_taker`) leaves that core out. Each helper
+    // has a block to fill while the taker holds two.
+    AheadOptions aheadFor(int32_t threads, bool busy_taker = false) const noexcept;
 
     // Sets up reading ahead; the helpers end with the Input, or at the end of the text. False
     // when the blocks cannot be had; reading then goes on as before. Where no thread can be
