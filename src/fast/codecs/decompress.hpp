@@ -34,6 +34,16 @@ class Decompressor {
     virtual Result step(const unsigned char *in, std::size_t in_len, std::size_t &consumed,
                         unsigned char *out, std::size_t out_len, std::size_t &produced,
                         bool last) noexcept = 0;
+
+    // Decompresses the stream that is the whole of in[0, in_len) into out[0, out_len) in one
+    // call where the back end has a faster way: true, with the text's size in `produced`, when
+    // it is one sound stream. False for anything else (step() then tells what), and always
+    // where there is no faster way. reset() must come before the next step().
+    virtual bool whole(const unsigned char * /*in*/, std::size_t /*in_len*/,
+                       unsigned char * /*out*/, std::size_t /*out_len*/,
+                       std::size_t & /*produced*/) noexcept {
+        return false;
+    }
 };
 
 enum class Format { plain, gzip, zstd, xz, bzip2 };

@@ -37,6 +37,11 @@ class GzipDecompressor final : public Decompressor {
         return Result::stream_end;
     }
 
+    bool whole(const unsigned char *in, std::size_t in_len, unsigned char *out,
+               std::size_t out_len, std::size_t &produced) noexcept override {
+        return inflater_.whole(in, in_len, out, out_len, produced);
+    }
+
   private:
     MemberInflater inflater_;
     BlockHeader header_;
@@ -133,7 +138,7 @@ int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept {
 
 namespace {
 
-constexpr std::size_t kBgzfHeader = 18, kBgzfTrailer = 8;
+constexpr std::size_t kBgzfTrailer = 8;
 
 // The empty block that ends a BGZF file.
 constexpr unsigned char kBgzfEnd[28] = {0x1f, 0x8b, 8,    4, 0, 0, 0, 0, 0, 0xff, 6, 0, 'B', 'C',

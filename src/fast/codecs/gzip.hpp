@@ -13,6 +13,8 @@ namespace fast {
 // The most a BGZF block may be, and hold as text (its size field has 16 bits), and the text of
 // one block as the common writers cut it.
 constexpr std::size_t kBgzfMaxBlock = std::size_t{1} << 16;
+// A BGZF block's header when its extra field holds the BC subfield alone, as it usually does.
+constexpr std::size_t kBgzfHeader = 18;
 constexpr std::size_t kBgzfWriteText = 65280;
 
 // Reads a member's header a byte at a time, as far as its extra field, for a BC subfield.

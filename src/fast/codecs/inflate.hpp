@@ -34,6 +34,14 @@ class MemberInflater {
     Result step(const unsigned char *in, std::size_t in_len, std::size_t &consumed,
                 unsigned char *out, std::size_t out_len, std::size_t &produced) noexcept;
 
+    // Inflates the member that is the whole of in[0, in_len) into out[0, out_len) in one call,
+    // as a back end may do faster than step by step: true, with the text's size in `produced`,
+    // when it is one sound member with its CRC and size checked. False for anything else, or
+    // where the back end has no such call: step() then tells what is wrong. The state must be
+    // reset before the next step().
+    bool whole(const unsigned char *in, std::size_t in_len, unsigned char *out,
+               std::size_t out_len, std::size_t &produced) noexcept;
+
     // "ISA-L" or "zlib".
     static const char *backend() noexcept;
 

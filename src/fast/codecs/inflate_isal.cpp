@@ -34,6 +34,22 @@ MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t
     return s.block_state == ISAL_BLOCK_FINISH ? Result::member_end : Result::progress;
 }
 
+bool MemberInflater::whole(const unsigned char *in, std::size_t in_len, unsigned char *out,
+                           std::size_t out_len, std::size_t &produced) noexcept {
+    // The call without state keeps no window between calls, and copies none.
+    if (!state_ || in_len > UINT32_MAX || out_len > UINT32_MAX) return false;
+    inflate_state &s = state_->s;
+    isal_inflate_init(&s);
+    s.crc_flag = ISAL_GZIP;
+    s.next_in = const_cast<uint8_t *>(in);
+    s.avail_in = static_cast<uint32_t>(in_len);
+    s.next_out = out;
+    s.avail_out = static_cast<uint32_t>(out_len);
+    const int rc = isal_inflate_stateless(&s);
+    produced = out_len - s.avail_out;
+    return rc == ISAL_DECOMP_OK && s.avail_in == 0;
+}
+
 const char *MemberInflater::backend() noexcept {
     return "ISA-L";
 }

@@ -38,6 +38,13 @@ MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t
     return Result::corrupt;  // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR, Z_STREAM_ERROR
 }
 
+bool MemberInflater::whole(const unsigned char *, std::size_t, unsigned char *, std::size_t,
+                           std::size_t &produced) noexcept {
+    // zlib inflates a whole member no faster in one call than step by step.
+    produced = 0;
+    return false;
+}
+
 const char *MemberInflater::backend() noexcept {
     return "zlib";
 }

@@ -6,6 +6,7 @@
 // over in order, and go back to the helpers only when their taker gives them back, so a taker
 // may hold several.
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -19,6 +20,7 @@
 
 #include "codecs/gzip.hpp"
 #include "input/input.hpp"
+#include "input/input_io.hpp"
 
 namespace fast {
 
@@ -64,6 +66,13 @@ struct Input::BgzfJob {
         std::size_t text = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const Block &b = blocks[i];
+            std::size_t whole = 0;
+            if (inflater->whole(raw.get() + b.in, b.len, reinterpret_cast<unsigned char *>(out) +
+                                b.out, room - b.out, whole) && whole == b.text) {
+                text = b.out + b.text;
+                continue;
+            }
+            // Step by step, which also tells a damaged block from one the fast way declined.
             inflater->reset();
             std::size_t in = 0, at = b.out;
             for (;;) {
@@ -238,44 +247,115 @@ bool Input::readAhead(const AheadOptions &options) noexcept {
     return true;
 }
 
+int64_t Input::readRaw(unsigned char *to, std::size_t n) noexcept {
+    std::size_t got = 0;
+    while (got < n) {
+        const ssize_t r = readSome(fd_, to + got, n - got);
+        if (r < 0) {
+            fail(std::strerror(errno));
+            return -1;
+        }
+        if (r == 0) {
+            raw_eof_ = true;
+            break;
+        }
+        got += static_cast<std::size_t>(r);
+    }
+    return static_cast<int64_t>(got);
+}
+
 bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
     job.raw_len = 0;
     job.count = 0;
     if (!format_ || format_->format != Format::gzip || stage_ != Stage::between || status_ != 0)
         return false;
+    if (!job.inflater) job.inflater = format_->make();
+    if (job.raw_cap < room + kBgzfMaxBlock) {
+        // Room for the largest block, and for as many as fill a slot when they compress.
+        job.raw_cap = room + kBgzfMaxBlock;
+        job.block_cap = room / 16 + 2;
+        job.raw.reset(new (std::nothrow) unsigned char[job.raw_cap]);
+        job.blocks.reset(new (std::nothrow) BgzfJob::Block[job.block_cap]);
+    }
+    if (!job.inflater || !job.raw || !job.blocks) {
+        job.raw_cap = job.block_cap = 0;
+        return false;
+    }
+    // A regular file's blocks are read straight into the job, each together with the header of
+    // the next, so that they are never copied; what was read before and not used (little, once
+    // reading goes this way) is moved in first. A pipe's are copied out of raw_ as it fills.
+    std::size_t carried = raw_end_ - raw_pos_;
+    const bool direct = regular_ && carried <= job.raw_cap;
+    if (direct) {
+        std::memcpy(job.raw.get(), raw_.get() + raw_pos_, carried);
+        raw_pos_ = raw_end_ = 0;
+    }
     std::size_t text = 0;
     for (;;) {
-        std::size_t pending = raw_end_ - raw_pos_;
-        // A BGZF header is 18 bytes; a block, at most 64 KiB.
-        if (pending < 18 && !raw_eof_ && fill() < 0) break;
-        pending = raw_end_ - raw_pos_;
-        const std::size_t size = bgzfBlockSize(raw_.get() + raw_pos_, pending);
+        // The next block's first `have` bytes are at p.
+        const unsigned char *p;
+        std::size_t have;
+        if (direct) {
+            unsigned char *const at = job.raw.get() + job.raw_len;
+            // A BGZF header holds 18 bytes, more when its extra field holds other subfields.
+            std::size_t head = kBgzfHeader;
+            if (carried >= 12 && at[0] == 0x1f && (at[3] & 4) != 0)
+                head = std::min(12 + (at[10] | std::size_t{at[11]} << 8), kBgzfMaxBlock);
+            if (carried < head && !raw_eof_ && head <= job.raw_cap - job.raw_len) {
+                const int64_t got = readRaw(at + carried, head - carried);
+                if (got < 0) break;
+                carried += static_cast<std::size_t>(got);
+            }
+            p = at;
+            have = carried;
+        } else {
+            if (raw_end_ - raw_pos_ < kBgzfHeader && !raw_eof_ && fill() < 0) break;
+            p = raw_.get() + raw_pos_;
+            have = raw_end_ - raw_pos_;
+        }
+        const std::size_t size = bgzfBlockSize(p, have);
         if (size == 0) break;
-        if (!job.inflater) job.inflater = format_->make();
-        if (!job.inflater) break;
-        while (raw_end_ - raw_pos_ < size && !raw_eof_)
-            if (fill() < 0) break;
-        if (raw_end_ - raw_pos_ < size) break;
-        const unsigned char *p = raw_.get() + raw_pos_;
+        if (direct) {
+            // The block, and the next one's header when there is room for it.
+            const std::size_t want =
+                std::min(size + kBgzfHeader, job.raw_cap - job.raw_len);
+            if (want < size) break;
+            if (carried < want && !raw_eof_) {
+                const int64_t got = readRaw(job.raw.get() + job.raw_len + carried, want - carried);
+                if (got < 0) break;
+                carried += static_cast<std::size_t>(got);
+            }
+            if (carried < size) break;
+        } else {
+            while (raw_end_ - raw_pos_ < size && !raw_eof_)
+                if (fill() < 0) break;
+            if (raw_end_ - raw_pos_ < size) break;
+            p = raw_.get() + raw_pos_;
+        }
         const std::size_t block_text = le32(p + size - 4);
         if (block_text > kBgzfMaxBlock || text + block_text > room) break;
-        if (job.raw_len + size > job.raw_cap || job.count == job.block_cap) {
-            if (job.count > 0) break;
-            // Room for the largest block, and for as many as fill a slot when they compress.
-            job.raw_cap = room + kBgzfMaxBlock;
-            job.block_cap = room / 16 + 2;
-            job.raw.reset(new (std::nothrow) unsigned char[job.raw_cap]);
-            job.blocks.reset(new (std::nothrow) BgzfJob::Block[job.block_cap]);
-            if (!job.raw || !job.blocks) {
-                job.raw_cap = job.block_cap = 0;
-                break;
-            }
+        if (job.count == job.block_cap) break;
+        if (direct) {
+            carried -= size;
+        } else {
+            if (job.raw_len + size > job.raw_cap) break;
+            std::memcpy(job.raw.get() + job.raw_len, p, size);
+            raw_pos_ += size;
         }
-        std::memcpy(job.raw.get() + job.raw_len, p, size);
         job.blocks[job.count++] = {job.raw_len, size, text, block_text};
         job.raw_len += size;
         text += block_text;
-        raw_pos_ += size;
+    }
+    // What was read of the blocks not taken is where the next reader looks. It fits unless the
+    // file grew after raw_ was sized by it.
+    if (direct && status_ == 0) {
+        if (carried > raw_cap_) {
+            raw_.reset(new (std::nothrow) unsigned char[carried]);
+            raw_cap_ = raw_ ? carried : 0;
+            if (!raw_) fail(std::strerror(ENOMEM));
+        }
+        if (raw_) std::memcpy(raw_.get(), job.raw.get() + job.raw_len, carried);
+        raw_end_ = raw_ ? carried : 0;
     }
     return job.count > 0;
 }

@@ -115,6 +115,7 @@ class Input {
     void fail(const char *why, const char *detail = nullptr) noexcept;
     bool fillSlot(bool wait, BgzfJob &job) noexcept;
     bool takeBlocks(BgzfJob &job, std::size_t room) noexcept;
+    int64_t readRaw(unsigned char *to, std::size_t n) noexcept;
     int64_t readAheadCopy(char *buf, std::size_t n) noexcept;
 
     int fd_ = -1;
