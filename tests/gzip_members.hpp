@@ -41,8 +41,10 @@ inline std::string gzipMembers(const void *data, size_t size, int level, size_t 
 }
 
 // `size` bytes at `data` as BGZF blocks: gzip members of at most `block` bytes of text, each
-// stating its own size in a BC field of its header, closed by the empty block bgzip writes.
-inline std::string bgzfBlocks(const void *data, size_t size, size_t block = 65280) {
+// stating its own size in a BC field of its header (after the subfields `extra`, when given),
+// closed by the empty block bgzip writes.
+inline std::string bgzfBlocks(const void *data, size_t size, size_t block = 65280,
+                              const std::string &extra = "") {
     const unsigned char *text = static_cast<const unsigned char *>(data);
     std::string out;
     const auto le = [&out](unsigned long v, int bytes) {
@@ -65,8 +67,10 @@ inline std::string bgzfBlocks(const void *data, size_t size, size_t block = 6528
         z->avail_out = static_cast<uInt>(deflated.size());
         if (deflate(z, Z_FINISH) != Z_STREAM_END) std::abort();
         deflated.resize(z->total_out);
-        out += std::string("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
-        le(deflated.size() + 25, 2);
+        out += std::string("\x1f\x8b\x08\x04\0\0\0\0\0\xff", 10);
+        le(extra.size() + 6, 2);
+        out += extra + std::string("BC\x02\0", 4);
+        le(deflated.size() + 25 + extra.size(), 2);
         out += deflated;
         le(crc32(crc32(0, nullptr, 0), text + at, static_cast<uInt>(n)), 4);
         le(n, 4);

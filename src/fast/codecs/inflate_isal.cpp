@@ -9,6 +9,11 @@ namespace fast {
 
 struct MemberInflater::State {
     inflate_state s;
+    // The member's header is read apart, into a header kept between calls: isal_inflate() reading
+    // it itself loses what it read of a header that arrives in pieces, and reads on from memory
+    // it never wrote.
+    isal_gzip_header header;
+    bool header_read = false;
 };
 
 MemberInflater::MemberInflater() : state_(new (std::nothrow) State) {
@@ -19,15 +24,35 @@ MemberInflater::~MemberInflater() = default;
 void MemberInflater::reset() noexcept {
     if (!state_) return;
     isal_inflate_init(&state_->s);
-    state_->s.crc_flag = ISAL_GZIP;
+    isal_gzip_header_init(&state_->header);
+    state_->header_read = false;
+    // After the header: deflate data, then the trailer's CRC and size, both checked.
+    state_->s.crc_flag = ISAL_GZIP_NO_HDR_VER;
 }
 
 MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t in_len,
                                             std::size_t &consumed, unsigned char *out,
                                             std::size_t out_len, std::size_t &produced) noexcept {
     inflate_state &s = state_->s;
-    const int rc = inflateCall(s, in, in_len, consumed, out, out_len, produced,
+    std::size_t head = 0;
+    if (!state_->header_read) {
+        // The name, comment and extra field are passed over (no buffers are given for them).
+        std::size_t none = 0;
+        isal_gzip_header &header = state_->header;
+        const int rc = inflateCall(s, in, in_len, head, out, 0, none, [&header](inflate_state &st) {
+            return isal_read_gzip_header(&st, &header);
+        });
+        if (rc == ISAL_END_INPUT) {
+            consumed = head;
+            produced = 0;
+            return Result::progress;
+        }
+        if (rc != ISAL_DECOMP_OK) return Result::corrupt;
+        state_->header_read = true;
+    }
+    const int rc = inflateCall(s, in + head, in_len - head, consumed, out, out_len, produced,
                                [](inflate_state &st) { return isal_inflate(&st); });
+    consumed += head;
     if (rc < 0) return Result::corrupt;
     // At the end of a member the read-ahead is handed back, so the next member starts at
     // in + consumed.

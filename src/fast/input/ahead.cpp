@@ -290,22 +290,27 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         std::memcpy(job.raw.get(), raw_.get() + raw_pos_, carried);
         raw_pos_ = raw_end_ = 0;
     }
+    // Reads on until the next block's first `want` bytes are in the job, or the file ends;
+    // false on a read error.
+    const auto readTo = [&](std::size_t want) {
+        if (carried >= want || raw_eof_) return true;
+        const int64_t got = readRaw(job.raw.get() + job.raw_len + carried, want - carried);
+        carried += got > 0 ? static_cast<std::size_t>(got) : 0;
+        return got >= 0;
+    };
     std::size_t text = 0;
     for (;;) {
         // The next block's first `have` bytes are at p.
         const unsigned char *p;
         std::size_t have;
         if (direct) {
-            unsigned char *const at = job.raw.get() + job.raw_len;
+            const unsigned char *const at = job.raw.get() + job.raw_len;
             // A BGZF header holds 18 bytes, more when its extra field holds other subfields.
-            std::size_t head = kBgzfHeader;
-            if (carried >= 12 && at[0] == 0x1f && (at[3] & 4) != 0)
-                head = std::min(12 + (at[10] | std::size_t{at[11]} << 8), kBgzfMaxBlock);
-            if (carried < head && !raw_eof_ && head <= job.raw_cap - job.raw_len) {
-                const int64_t got = readRaw(at + carried, head - carried);
-                if (got < 0) break;
-                carried += static_cast<std::size_t>(got);
-            }
+            if (!readTo(std::min(kBgzfHeader, job.raw_cap - job.raw_len))) break;
+            if (carried >= 12 && at[0] == 0x1f && (at[3] & 4) != 0 &&
+                !readTo(std::min(12 + (at[10] | std::size_t{at[11]} << 8),
+                                 job.raw_cap - job.raw_len)))
+                break;
             p = at;
             have = carried;
         } else {
@@ -319,13 +324,7 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
             // The block, and the next one's header when there is room for it.
             const std::size_t want =
                 std::min(size + kBgzfHeader, job.raw_cap - job.raw_len);
-            if (want < size) break;
-            if (carried < want && !raw_eof_) {
-                const int64_t got = readRaw(job.raw.get() + job.raw_len + carried, want - carried);
-                if (got < 0) break;
-                carried += static_cast<std::size_t>(got);
-            }
-            if (carried < size) break;
+            if (want < size || !readTo(want) || carried < size) break;
         } else {
             while (raw_end_ - raw_pos_ < size && !raw_eof_)
                 if (fill() < 0) break;
