@@ -108,8 +108,9 @@ void fastaLC(SeqEntry *entries, int32_t count);
  * for transparent huge pages before their first write (madvise
  * MADV_HUGEPAGE on the pages they cover). A compressed text expected to be
  * 8 MiB or more is decompressed by another helper thread, ahead of the
- * call's copying; BGZF blocks (gzip members that state their size) inflate
- * on a helper a core, up to 8, several at once. None of this changes a byte or a result. No call leaves a
+ * call's counting, straight into the entry buffer; BGZF blocks (gzip
+ * members that state their size) inflate on a helper a core, up to 8,
+ * several at once. None of this changes a byte or a result. No call leaves a
  * thread behind, and calls on different files are independent.
  * ====================================================================== */
 
