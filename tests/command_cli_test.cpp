@@ -167,6 +167,9 @@ const Case kCases[] = {
     {"compressed file, lines of its text", "gzip -c {table} > {dir}/t.gz && {bin} {dir}/t.gz",
      kRangeTable, "b 2 7 0 0 1 20 30 0 5\n",
      "ERROR main:: value out of range in column 7 at line 5\n", 1},
+    {"BGZF table, its blocks read ahead apart", "bgzip -c {table} > {dir}/t.gz && {bin} {dir}/t.gz",
+     kRangeTable, "b 2 7 0 0 1 20 30 0 5\n",
+     "ERROR main:: value out of range in column 7 at line 5\n", 1},
     {"members split inside a record, zero padding",
      "head -c 30 {table} | gzip -c > {dir}/t.gz && tail -c +31 {table} | gzip -1 -c >> {dir}/t.gz"
      " && head -c 600 /dev/zero >> {dir}/t.gz && {bin} {dir}/t.gz",
@@ -201,12 +204,12 @@ const Case kCases[] = {
               "(head -c 30 {table} | xz -c; head -c 4 /dev/zero; tail -c +31 {table} | xz -c;"
               " head -c 8 /dev/zero) | {bin} -",
               kChain, kChainOut, "", 0}),
-    inFormat(fast::Format::xz,
-             {"xz padding not in fours between streams",
-              "(head -c 30 {table} | xz -c; head -c 6 /dev/zero; tail -c +31 {table} | xz -c)"
-              " > {dir}/t.x && {bin} {dir}/t.x",
-              kChain, "", kReadFailed + "compressed data is followed by bytes that are not xz\n",
-              1}),
+    inFormat(
+        fast::Format::xz,
+        {"xz padding not in fours between streams",
+         "(head -c 30 {table} | xz -c; head -c 6 /dev/zero; tail -c +31 {table} | xz -c)"
+         " > {dir}/t.x && {bin} {dir}/t.x",
+         kChain, "", kReadFailed + "compressed data is followed by bytes that are not xz\n", 1}),
     inFormat(fast::Format::xz,
              {"xz, truncated", "xz -c {table} | head -c -4 > {dir}/t.x && {bin} {dir}/t.x", kChain,
               kChainOut, kReadFailed + "compressed data is truncated\n", 1}),

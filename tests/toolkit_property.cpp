@@ -262,9 +262,9 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
         // and of the default size, on one thread and two, from blocks so small that entries
         // cross them and from its own, read plain, gzip, BGZF and piped.
         // Now and then the blocks' headers hold another subfield before BC.
-        const std::string bgzf = fast_test::bgzfBlocks(
-            wrapped_text.data(), wrapped_text.size(), 1 + rng() % 3000,
-            round % 2 ? std::string("XY\3\0abc", 7) : std::string());
+        const std::string bgzf =
+            fast_test::bgzfBlocks(wrapped_text.data(), wrapped_text.size(), 1 + rng() % 3000,
+                                  round % 2 ? std::string("XY\3\0abc", 7) : std::string());
         TextFile gz_file(small_members), bgzf_file(bgzf);
         for (const int64_t batch : {1, 300, 0}) {
             for (const int32_t threads : {1, 2}) {

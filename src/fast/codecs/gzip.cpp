@@ -37,8 +37,8 @@ class GzipDecompressor final : public Decompressor {
         return Result::stream_end;
     }
 
-    bool whole(const unsigned char *in, std::size_t in_len, unsigned char *out,
-               std::size_t out_len, std::size_t &produced) noexcept override {
+    bool whole(const unsigned char *in, std::size_t in_len, unsigned char *out, std::size_t out_len,
+               std::size_t &produced) noexcept override {
         return inflater_.whole(in, in_len, out, out_len, produced);
     }
 
@@ -109,12 +109,13 @@ int64_t bgzfRecordedSize(int fd, int64_t from, int64_t size) noexcept {
         const std::size_t block = bgzfBlockSize(buf + 4, static_cast<std::size_t>(got));
         if (block == 0 || static_cast<int64_t>(block) > size - at) return -1;
         at += static_cast<int64_t>(block);
-        got = ::pread(fd, buf, static_cast<std::size_t>(std::min<int64_t>(
-                                    static_cast<int64_t>(sizeof buf), size - at + 4)),
+        got = ::pread(fd, buf,
+                      static_cast<std::size_t>(
+                          std::min<int64_t>(static_cast<int64_t>(sizeof buf), size - at + 4)),
                       from + at - 4);
         if (got < 4) return -1;
-        text += int64_t{buf[0]} | int64_t{buf[1]} << 8 | int64_t{buf[2]} << 16 |
-                int64_t{buf[3]} << 24;
+        text +=
+            int64_t{buf[0]} | int64_t{buf[1]} << 8 | int64_t{buf[2]} << 16 | int64_t{buf[3]} << 24;
         if (at == size) return text;
         got -= 4;
     }

@@ -39,8 +39,8 @@ class MemberInflater {
     // when it is one sound member with its CRC and size checked. False for anything else, or
     // where the back end has no such call: step() then tells what is wrong. The state must be
     // reset before the next step().
-    bool whole(const unsigned char *in, std::size_t in_len, unsigned char *out,
-               std::size_t out_len, std::size_t &produced) noexcept;
+    bool whole(const unsigned char *in, std::size_t in_len, unsigned char *out, std::size_t out_len,
+               std::size_t &produced) noexcept;
 
     // "ISA-L" or "zlib".
     static const char *backend() noexcept;

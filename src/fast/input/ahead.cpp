@@ -67,8 +67,10 @@ struct Input::BgzfJob {
         for (std::size_t i = 0; i < count; ++i) {
             const Block &b = blocks[i];
             std::size_t whole = 0;
-            if (inflater->whole(raw.get() + b.in, b.len, reinterpret_cast<unsigned char *>(out) +
-                                b.out, room - b.out, whole) && whole == b.text) {
+            if (inflater->whole(raw.get() + b.in, b.len,
+                                reinterpret_cast<unsigned char *>(out) + b.out, room - b.out,
+                                whole) &&
+                whole == b.text) {
                 text = b.out + b.text;
                 continue;
             }
@@ -308,8 +310,8 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
             // A BGZF header holds 18 bytes, more when its extra field holds other subfields.
             if (!readTo(std::min(kBgzfHeader, job.raw_cap - job.raw_len))) break;
             if (carried >= 12 && at[0] == 0x1f && (at[3] & 4) != 0 &&
-                !readTo(std::min(12 + (at[10] | std::size_t{at[11]} << 8),
-                                 job.raw_cap - job.raw_len)))
+                !readTo(
+                    std::min(12 + (at[10] | std::size_t{at[11]} << 8), job.raw_cap - job.raw_len)))
                 break;
             p = at;
             have = carried;
@@ -322,8 +324,7 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         if (size == 0) break;
         if (direct) {
             // The block, and the next one's header when there is room for it.
-            const std::size_t want =
-                std::min(size + kBgzfHeader, job.raw_cap - job.raw_len);
+            const std::size_t want = std::min(size + kBgzfHeader, job.raw_cap - job.raw_len);
             if (want < size || !readTo(want) || carried < size) break;
         } else {
             while (raw_end_ - raw_pos_ < size && !raw_eof_)
