@@ -76,3 +76,13 @@ readsFiles() {
     cat "$fq" "$gz" > /dev/null
     [ "${1:-}" != bgzf ] || cat "$bgzf" > /dev/null
 }
+
+# readsFile KIND: the path and label of the reads file of KIND (plain, gz or bgzf), in $path and
+# $label.
+readsFile() {
+    case $1 in
+    plain) path=$fq label=plain ;;
+    gz) path=$gz label="gzip -6" ;;
+    bgzf) path=$bgzf label=BGZF ;;
+    esac
+}

@@ -42,11 +42,7 @@ echo "FASTQ: $(stat -c %s "$fq") bytes; gzip -6: $(stat -c %s "$gz"); BGZF: $(st
 declare -A best peak
 py="$python $here/python_bench.py"
 for f in plain gz bgzf; do
-    case $f in
-    plain) path=$fq label=plain ;;
-    gz) path=$gz label="gzip -6" ;;
-    bgzf) path=$bgzf label=BGZF ;;
-    esac
+    readsFile "$f"
     for reader in ours dnaio pyfastx mappy pysam; do
         add "$reader $f" "$reader records, $label" "$py $reader $path"
     done

@@ -91,11 +91,7 @@ if [[ $parts == *" table "* ]]; then
     commands=()
     at=()
     for f in plain gz bgzf; do
-        case $f in
-        plain) path=$fq label=plain ;;
-        gz) path=$gz label="gzip -6" ;;
-        bgzf) path=$bgzf label=BGZF ;;
-        esac
+        readsFile "$f"
         add "stream $f" "stream, $label" "$bin/stream_count $path"
         [ $kseq = 0 ] || add "kseq $f" "kseq, $label" "$bin/kseq_count $path"
         [ $f = plain ] || add "igzip $f" "igzip -dc, $label" "igzip -dc $path > /dev/null"
@@ -182,10 +178,7 @@ if [[ $parts == *" hugetlb "* ]]; then
     commands=()
     at=()
     for f in plain gz; do
-        case $f in
-        plain) path=$fq label=plain ;;
-        gz) path=$gz label="gzip -6" ;;
-        esac
+        readsFile "$f"
         add "decode $f" "decodeFastq2, $label" "$bin/toolkit_run decode2 $path"
         add "decode $f huge" "decodeFastq2, $label, hugetlb=1" "$huge $bin/toolkit_run decode2 $path"
     done

@@ -80,7 +80,7 @@ void BlockHeader::feed(unsigned char byte) noexcept {
 }
 
 std::size_t bgzfBlockSize(const unsigned char *p, std::size_t n) noexcept {
-    if (n < 18 || p[0] != 0x1f || p[1] != 0x8b || p[2] != 8 || (p[3] & 4) == 0) return 0;
+    if (n < kBgzfHeader || p[0] != 0x1f || p[1] != 0x8b || p[2] != 8 || (p[3] & 4) == 0) return 0;
     const std::size_t extra = p[10] | static_cast<std::size_t>(p[11]) << 8;
     if (n < 12 + extra) return 0;
     BlockHeader h;
@@ -114,8 +114,7 @@ int64_t bgzfRecordedSize(int fd, int64_t from, int64_t size) noexcept {
                           std::min<int64_t>(static_cast<int64_t>(sizeof buf), size - at + 4)),
                       from + at - 4);
         if (got < 4) return -1;
-        text +=
-            int64_t{buf[0]} | int64_t{buf[1]} << 8 | int64_t{buf[2]} << 16 | int64_t{buf[3]} << 24;
+        text += le32(buf);
         if (at == size) return text;
         got -= 4;
     }
@@ -131,8 +130,7 @@ int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept {
     // 4 GiB, and surely wrong when it is less than the compressed size.
     unsigned char tail[4];
     if (size < 20 || ::pread(fd, tail, 4, from + size - 4) != 4) return -1;
-    const int64_t isize =
-        int64_t{tail[0]} | int64_t{tail[1]} << 8 | int64_t{tail[2]} << 16 | int64_t{tail[3]} << 24;
+    const int64_t isize = le32(tail);
     // No deflate data expands more than 1032 times: a damaged trailer asks no more.
     return isize < size ? -1 : std::min(isize, 1032 * size);
 }

@@ -17,6 +17,19 @@ constexpr std::size_t kBgzfMaxBlock = std::size_t{1} << 16;
 constexpr std::size_t kBgzfHeader = 18;
 constexpr std::size_t kBgzfWriteText = 65280;
 
+// The little-endian 32-bit number at p, as gzip trailers and BGZF fields hold them.
+inline uint32_t le32(const unsigned char *p) noexcept {
+    return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+}
+
+// The bytes a BGZF block's header takes, as far as its first n bytes at p tell: 18 (the BC
+// subfield alone) until they show the length of its extra field.
+inline std::size_t bgzfHeaderSize(const unsigned char *p, std::size_t n) noexcept {
+    if (n < 12 || p[0] != 0x1f || (p[3] & 4) == 0) return kBgzfHeader;
+    const std::size_t extra = p[10] | std::size_t{p[11]} << 8;
+    return 12 + extra > kBgzfHeader ? 12 + extra : kBgzfHeader;
+}
+
 // Reads a member's header a byte at a time, as far as its extra field, for a BC subfield.
 class BlockHeader {
   public:

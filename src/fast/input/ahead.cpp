@@ -36,10 +36,6 @@ constexpr std::size_t roundUp(std::size_t n, std::size_t to) {
     return (n + to - 1) / to * to;
 }
 
-uint32_t le32(const unsigned char *p) noexcept {
-    return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
 }  // namespace
 
 // BGZF blocks taken for one block of text: their compressed bytes, one after another, and
@@ -308,10 +304,9 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         if (direct) {
             const unsigned char *const at = job.raw.get() + job.raw_len;
             // A BGZF header holds 18 bytes, more when its extra field holds other subfields.
-            if (!readTo(std::min(kBgzfHeader, job.raw_cap - job.raw_len))) break;
-            if (carried >= 12 && at[0] == 0x1f && (at[3] & 4) != 0 &&
-                !readTo(
-                    std::min(12 + (at[10] | std::size_t{at[11]} << 8), job.raw_cap - job.raw_len)))
+            const std::size_t space = job.raw_cap - job.raw_len;
+            if (!readTo(std::min(kBgzfHeader, space)) ||
+                !readTo(std::min(bgzfHeaderSize(at, carried), space)))
                 break;
             p = at;
             have = carried;

@@ -38,16 +38,18 @@ constexpr const char *kTrailing = "compressed data is followed by bytes that are
 constexpr const char *kUnreadable = "%s-compressed data, not supported by this build";
 constexpr const char *kStopped = "reading was stopped";
 
-// The guess at the text's size of a regular compressed file of `size` bytes at `from`: what
-// its data records (a gzip trailer, a zstd frame header), else a few times its size.
-int64_t compressedSizeHint(int fd, const FormatInfo &format, int64_t from, int64_t size,
-                           bool &recorded) noexcept {
-    const int64_t text = format.recorded_size ? format.recorded_size(fd, from, size) : -1;
-    recorded = text >= 0;
-    return recorded ? text + 1 + kSpare : 4 * size + 1;
-}
-
 }  // namespace
+
+int64_t Input::sizeHint() noexcept {
+    if (size_hint_ == -2) {
+        // What a regular compressed file's data records, else a few times its size.
+        const int64_t text =
+            format_->recorded_size ? format_->recorded_size(fd_, from_, file_size_) : -1;
+        hint_recorded_ = text >= 0;
+        size_hint_ = hint_recorded_ ? text + 1 + kSpare : 4 * file_size_ + 1;
+    }
+    return size_hint_;
+}
 
 bool Input::open(const char *path, bool dash_is_stdin) noexcept {
     if (dash_is_stdin && std::strcmp(path, "-") == 0) {
@@ -105,7 +107,10 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
         if (regular_) size_hint_ = file_size_ + 1;
         return true;
     }
-    if (regular_) size_hint_ = compressedSizeHint(fd_, *format_, from, file_size_, hint_recorded_);
+    if (regular_) {
+        from_ = static_cast<int64_t>(from);
+        size_hint_ = -2;
+    }
     if (!format_->make) {
         fail(kUnreadable, format_->name);
         return true;

@@ -43,10 +43,14 @@ class Input {
     // A first guess at the text's size when textSize() cannot tell: what the compressed data
     // records (a gzip trailer or every BGZF block's, a zstd frame header), when that is
     // plausible for the whole file, else a few times the compressed size, or a few MiB for a
-    // pipe.
-    int64_t sizeHint() const noexcept { return size_hint_; }
+    // pipe. What the data records is read at the first call, as only a caller that sizes a
+    // block by it needs it (a BGZF file is read a few bytes a block for it).
+    int64_t sizeHint() noexcept;
     // Whether sizeHint() is a size the data records (exact for a single stream or BGZF).
-    bool sizeHintRecorded() const noexcept { return hint_recorded_; }
+    bool sizeHintRecorded() noexcept {
+        sizeHint();
+        return hint_recorded_;
+    }
 
     // Reads up to n bytes of text into buf: the count (which may be short, as a pipe gives what
     // it holds), 0 at the end, -1 on failure with why() saying what went wrong. The end and
@@ -124,8 +128,9 @@ class Input {
     int status_ = 0;    // 0 while reading, 1 at the end, -1 after a failure
     int wake_fd_ = -1;  // signalled to stop a read that waits, when reading ahead
     int64_t file_size_ = -1;
-    int64_t size_hint_ = -1;
+    int64_t size_hint_ = -1;  // -2 until a regular compressed file's data is asked
     bool hint_recorded_ = false;
+    int64_t from_ = 0;  // where a regular file's text starts
     // Bytes read from the source but not yet used: the sniffed magic, or compressed data.
     std::unique_ptr<unsigned char[]> raw_;
     std::size_t raw_cap_ = 0, raw_pos_ = 0, raw_end_ = 0;
