@@ -3,7 +3,7 @@
 # Without groff the check is skipped, or fails with REQUIRED; mandoc's lint runs when it is given.
 if(NOT GROFF)
     if(REQUIRED)
-        message(FATAL_ERROR "groff is not installed")
+        message(FATAL_ERROR "groff is not installed (Debian: groff-base)")
     endif()
     message("SKIPPED: groff is not installed")
     return()

@@ -10,8 +10,7 @@ consumer_require(PKG_CONFIG PKGCONFIG_DIR CC SOURCE BINARY_DIR EXPECTED EXPECTED
                  SOVERSION)
 
 if(NOT PKG_CONFIG)
-    message("SKIPPED: pkg-config is not installed")
-    return()
+    message(FATAL_ERROR "pkg-config is not installed (scripts/install-deps test installs it)")
 endif()
 string(REPLACE "|" ";" args "${ARGS}")
 separate_arguments(cflags UNIX_COMMAND "${CFLAGS}")
