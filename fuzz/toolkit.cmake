@@ -14,3 +14,7 @@ target_include_directories(fuzz_stream PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 # The writer on decodeFastq2's entries, read back.
 fast_add_fuzzer(fuzz_write fuzz_write.cpp)
 target_link_libraries(fuzz_write PRIVATE fast_formats)
+# BAM data through the stream, whole and in BGZF blocks of every size.
+fast_add_fuzzer(fuzz_bam fuzz_bam.cpp)
+target_link_libraries(fuzz_bam PRIVATE ZLIB::ZLIB)
+target_include_directories(fuzz_bam PRIVATE ${PROJECT_SOURCE_DIR}/tests)

@@ -173,6 +173,8 @@ void fastaLC(SeqEntry *entries, int32_t count);
  *   "error decodeFastq: %s is %s-compressed; this build reads %s text"
  *       the format is one this build has no library for, e.g. "reads.fq.zst
  *       is zstd-compressed; this build reads plain and gzip text"
+ *   "error decodeFastq: %s: BAM data: read it with the streaming reader"
+ *       the text is BAM data (it starts with "BAM\1"), compressed or not
  *   "error decodeFastq: calloc error"        no record array */
 SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, int32_t threshold);
 
@@ -193,6 +195,8 @@ SeqEntry *decodeFastq2(const char *path, int32_t *count, int64_t *base_total, in
  *     the format at all "error: %s is %s-compressed; this build reads %s
  *     text" (e.g. "plain and gzip")
  *   "error: file is too small"                     -> 0 (short read)
+ *   "error: %s: BAM data: read it with the streaming reader" -> 0 (BAM
+ *     data, compressed or not; a plain one is in the buffer by then)
  *   "Corrupt input file %s *dp=>%c< [1]." on standard error when the first
  *     byte is neither "@" nor ">" (the call goes on)
  *   "Corrupt input file [2]." / "[3]." when the file ends with the line
@@ -217,7 +221,8 @@ int32_t extractFastq(const char *path, char *buffer, uint64_t clear_len);
  * "error: file size unknown (not a seekable file)", "error: %s is
  * %s-compressed; decodeFastq2 reads compressed files" or "error: %s is
  * %s-compressed; this build reads %s text" as for extractFastq() (the
- * buffer is not written), the path then "error: file is too small" (each
+ * buffer is not written), "error: %s: BAM data: read it with the streaming
+ * reader", the path then "error: file is too small" (each
  * ends the call with *count and *base_total 0);
  * "Corrupt input file [5]." (first byte neither "@" nor ">"), "[6]." / "[7]."
  * (the file ends with the line feed of a header / "+" line), "no segments
@@ -243,6 +248,21 @@ SeqEntry *decodeFastq(const char *path, int32_t *count, int64_t *base_total, cha
  * Reads what decodeFastq2() reads: plain text, every compressed format it
  * reads, pipes, FIFOs, /dev/stdin, process substitutions, and "-" for
  * standard input.
+ *
+ * BAM: data whose text starts with "BAM\1" (BGZF-compressed, as BAM files
+ * are, or not) is read as BAM records, which the whole-file decoders
+ * refuse. Each primary record with bases is one entry; secondary (0x100)
+ * and supplementary (0x800) records, and records without bases, are left
+ * out. `name` is the read name as stored (no /1 or /2 added); `comment` is
+ * the record's tags in SAM text, a tab between two ("RG:Z:x\tNM:i:0":
+ * every integer type as i, floats as %g, arrays as B:type,v,...), or NULL
+ * when it has none. A record on the reverse strand (0x10) is given as it
+ * was read: its bases reverse-complemented (IUPAC codes included, '=' kept)
+ * and its quality values reversed. Quality values are the stored numbers;
+ * a record without them (0xFF) is a FASTA entry. A record that runs past
+ * its data, a negative or impossible length, a tag cut short and data that
+ * ends inside the header or a record fail the stream with a reason that
+ * names the record ("BAM record 7 runs past its data").
  *
  * Threads: reading and decompressing run ahead of the caller on helper
  * threads, into a few blocks that are reused. BGZF data (gzip members that

@@ -232,6 +232,24 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     const auto bad = [](const TextFile &f, const char *why) {
         return "error decodeFastq: " + std::string(f.path()) + ": compressed data is " + why + "\n";
     };
+    // BAM data: decodeFastq2 refuses it by name, the stream reads its records and names the
+    // damage. A header without references, and one record of three bases.
+    const auto le32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    };
+    const std::string bam_header = std::string("BAM\1") + le32(0) + le32(0);
+    const std::string record = le32(0xFFFFFFFF) + le32(0xFFFFFFFF) + "\x02\0\0\0" +
+                               std::string("\0\0\x04\0", 4) + le32(3) + le32(0xFFFFFFFF) +
+                               le32(0xFFFFFFFF) + le32(0) + std::string("a\0", 2) + "\x12\x40" +
+                               "III" + "XZZab" + std::string(1, '\0');
+    const std::string bam = bam_header + le32(static_cast<uint32_t>(record.size())) + record;
+    TextFile bam_cut(fast_test::bgzfBlocks(bam.data(), bam.size() - 3, 7)),
+        bam_huge(bam_header + le32(0x7FFFFFFF) + record), bam_header_cut(bam.substr(0, 10));
+    const auto refused = [](const TextFile &f) {
+        return "error decodeFastq: " + std::string(f.path()) +
+               ": BAM data: read it with the streaming reader\n";
+    };
     // The stream's end: an errno when it does not open, or its error ("" when it ends with 0;
     // "-" for a pipe, which decodeFastq2 reads up).
     struct Case {
@@ -259,6 +277,10 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
         {bgzf_cut.path(), bad(bgzf_cut, "truncated"), "compressed data is truncated"},
         {bgzf_corrupt.path(), bad(bgzf_corrupt, "corrupt"), "compressed data is corrupt"},
         {large_corrupt.path(), bad(large_corrupt, "corrupt"), "compressed data is corrupt"},
+        {bam_cut.path(), refused(bam_cut), "BAM data ends inside record 1"},
+        {bam_huge.path(), refused(bam_huge),
+         "BAM record 1 has an impossible length (2147483647 bytes)"},
+        {bam_header_cut.path(), refused(bam_header_cut), "BAM data ends inside its header"},
     };
     // The same faults in each of the other formats, or its refusal where the build cannot
     // read it.

@@ -2,14 +2,21 @@
 
 #include <cstring>
 
+#include "fastq/bam.hpp"
 #include "input/input.hpp"
 
 namespace clean_replace {
 
 ReadFunction inputReader(fast::Input &input) {
-    return [&input](char *buf, std::size_t size, const char *&why) -> long long {
+    // A table is text: BAM data is refused by name before any of it is read as lines.
+    return [&input, sniffer = fast::BamSniffer()](char *buf, std::size_t size,
+                                                  const char *&why) mutable -> long long {
         const std::int64_t got = input.read(buf, size);
         if (got < 0) why = input.why();
+        if (got > 0 && sniffer.bam(buf, static_cast<std::size_t>(got))) {
+            why = fast::kBamRefused;
+            return -1;
+        }
         return got;
     };
 }

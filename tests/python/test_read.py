@@ -4,6 +4,7 @@ GIL."""
 import gzip
 import os
 import pickle
+import random
 import subprocess
 import sys
 import threading
@@ -243,3 +244,74 @@ def test_record_by_hand():
         fastreads.Record("a", "ACG", "II")
     with pytest.raises(TypeError):
         fastreads.Record("a", b"ACG")
+
+
+def sam_records(count=400, seed=3):
+    """SAM lines of every kind a BAM reader meets: unpaired and paired, both strands, secondary
+    and supplementary records, no qualities, and tags of every type (samtools stores each
+    integer in the smallest type that holds it)."""
+    rng = random.Random(seed)
+    integers = [-5, 200, -300, 40000, -70000, 3000000000, 0]
+    lines = ["@HD\tVN:1.6\tSO:unsorted", "@SQ\tSN:chr1\tLN:100000"]
+    for i in range(count):
+        length = rng.randrange(0, 60)
+        bases = "".join(rng.choice("ACGTNRYKMSWBDHVacgt") for _ in range(length)).upper()
+        quals = "".join(chr(33 + rng.randrange(0, 94)) for _ in range(length))
+        flag = rng.choice([0, 4, 16, 1 | 64, 1 | 128 | 16, 256, 2048 | 16, 512])
+        tags = rng.sample([
+            f"XA:A:{rng.choice('az!~')}", f"XI:i:{rng.choice(integers)}",
+            f"XF:f:{rng.choice([0.5, -2.25, 1e-20, 123456.0, 3.0])}", "XZ:Z:a b\tc"[:8],
+            "XH:H:1AE301", "BC:B:c,-1,2", "BS:B:S,1,65535", "BI:B:i,-7", "BF:B:f,0.25,-1",
+            "BU:B:C", "RG:Z:lane1"], rng.randrange(0, 4))
+        if length and rng.random() < 0.1:
+            quals = "*"
+        mapped = not flag & 4
+        where = ("chr1", rng.randrange(1, 90000), 30, f"{length}M" if length else "*") \
+            if mapped else ("*", 0, 0, "*")
+        lines.append("\t".join([f"r{i}", str(flag), where[0], str(where[1]), str(where[2]),
+                                where[3], "*", "0", "0", bases or "*", quals if length else "*"]
+                               + tags))
+    return "\n".join(lines) + "\n"
+
+
+@pytest.mark.parametrize("packing", ["bgzf", "level 0", "uncompressed"])
+def test_bam_reads_as_samtools_prints_it(tmp_path, packing):
+    (tmp_path / "r.sam").write_text(sam_records())
+    level = ["-b"] if packing == "bgzf" else ["-u"]
+    subprocess.run(["samtools", "view", "--no-PG", *level, "-o", str(tmp_path / "r.bam"),
+                    str(tmp_path / "r.sam")], check=True)
+    if packing == "uncompressed":
+        (tmp_path / "r.bam").write_bytes(gzip.decompress((tmp_path / "r.bam").read_bytes()))
+    printed = subprocess.run(["samtools", "fastq", "-n", "-T", "*", str(tmp_path / "r.bam")],
+                             check=True, capture_output=True).stdout.decode().split("\n")
+    theirs = [(printed[i][1:], printed[i + 1], printed[i + 3])
+              for i in range(0, len(printed) - 1, 4)]
+    with fastreads.open(tmp_path / "r.bam", batch_bytes=3000, threads=2) as reader:
+        ours = [(r.name + ("\t" + r.comment if r.comment else ""), r.sequence, r.qualities)
+                for r in reader]
+    assert len(ours) == len(theirs) > 250
+    for (header, sequence, qualities), want in zip(ours, theirs):
+        # samtools invents qualities where a record has none; the entry is a FASTA entry.
+        assert (header, sequence, qualities or want[2]) == want
+
+
+def test_damaged_bam(tmp_path):
+    """Each damage fails the stream, naming what is wrong, after the records before it."""
+    (tmp_path / "r.sam").write_text(sam_records(20))
+    subprocess.run(["samtools", "view", "--no-PG", "-u", "-o", str(tmp_path / "r.bam"),
+                    str(tmp_path / "r.sam")], check=True)
+    data = gzip.decompress((tmp_path / "r.bam").read_bytes())
+    first = data.index(b"r0\0") - 36  # the block size of the first record
+    cases = {
+        "BAM data ends inside record 1": data[:first + 20],
+        "BAM data ends inside its header": data[:10],
+        "BAM record 1 has an impossible length": data[:first] + b"\xff\xff\xff\x7f" + data[first + 4:],
+        "BAM record 1 has a negative sequence length":
+            data[:first + 20] + b"\xff\xff\xff\xff" + data[first + 24:],
+        "BAM record 1 runs past its data": data[:first + 20] + b"\x00\x00\x01\x00" + data[first + 24:],
+        "the BAM header's text has a negative length": data[:4] + b"\xff\xff\xff\xff" + data[8:],
+    }
+    for why, damaged in cases.items():
+        (tmp_path / "d.bam").write_bytes(gzip.compress(damaged))
+        with pytest.raises(fastreads.FormatError, match=why):
+            list(fastreads.open(tmp_path / "d.bam"))

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "fast.h"
+#include "fastq/bam.hpp"
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 
@@ -64,6 +65,10 @@ SeqEntry *decode(const char *path, int32_t *count, int64_t *base_total, int32_t 
     }
     char *const base = text.get();
     const char *const end = base + size;
+    if (isBam(base, static_cast<size_t>(size))) {
+        std::printf("error decodeFastq: %s: %s\n", path, kBamRefused);
+        return nullptr;
+    }
     marks += isMark(base[0]);
 
     const int64_t slots = std::min<int64_t>(marks, INT32_MAX);

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "fast.h"
+#include "fastq/bam.hpp"
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 
@@ -32,7 +33,13 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
     }
     // The buffer is sized from the file, so a compressed file's text cannot be known to fit.
     if (in.compressed()) {
-        if (in.readable())
+        char magic[4];
+        int64_t got = 0;
+        for (int64_t n = 1; in.readable() && got < 4 && n > 0; got += n)
+            n = std::max<int64_t>(in.read(magic + got, sizeof magic - static_cast<size_t>(got)), 0);
+        if (isBam(magic, static_cast<size_t>(got)))
+            std::printf("error: %s: %s\n", path, kBamRefused);
+        else if (in.readable())
             std::printf("error: %s is %s-compressed; decodeFastq2 reads compressed files\n", path,
                         in.format()->name);
         else
@@ -56,6 +63,10 @@ int64_t loadIntoBuffer(const char *path, char *buffer, uint64_t clear_len,
         return -1;
     }
     buffer[size] = 0;
+    if (isBam(buffer, static_cast<size_t>(size))) {
+        std::printf("error: %s: %s\n", path, kBamRefused);
+        return -1;
+    }
     return size;
 }
 

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <new>
 
+#include "fastq/bam.hpp"
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 #include "input/input.hpp"
@@ -65,6 +66,10 @@ struct FastqStream {
     std::size_t entries_cap = 0;
     fast::MallocPtr<char> arena;
     std::size_t arena_cap = 0;
+
+    // BAM data, told by its first bytes, is read by its record decoder instead of the window.
+    bool sniffed = false;
+    std::unique_ptr<fast::BamDecoder> bam;
 
     int state = 0;         // 0 while reading, 1 at the end, -1 after a failure
     bool failing = false;  // a failure, reported after the batch read before it
@@ -208,6 +213,59 @@ struct FastqStream {
     // Reads entries into the batch until it holds max_entries, or the next would take its text
     // past `limit` bytes (the first never does), or the text ends or fails. Returns their number.
     int32_t fill(int64_t limit, int32_t max_entries) noexcept {
+        if (!sniffed && !sniff()) return 0;
+        return bam ? fillBam(limit, max_entries) : fillText(limit, max_entries);
+    }
+
+    // The batch that the last fill() made.
+    SeqEntry *batch() noexcept { return bam ? bam->entries() : entries.get(); }
+
+    // Takes the first block, and enough after it for the BAM magic to tell. The window then
+    // holds the text from its start, as the first fillText() would have left it.
+    bool sniff() noexcept {
+        sniffed = true;
+        while (end - base < 4 && !final)
+            if (!advance(base)) return false;
+        if (!fast::isBam(base, static_cast<std::size_t>(end - base))) return true;
+        bam.reset(new (std::nothrow) fast::BamDecoder);
+        if (!bam || !bam->feed(base, static_cast<std::size_t>(end - base))) {
+            fail("out of memory");
+            return false;
+        }
+        leaveBlock();
+        setWindow(empty + 1, empty + 1);
+        return true;
+    }
+
+    int32_t fillBam(int64_t limit, int32_t max_entries) noexcept {
+        bam->startBatch();
+        while (!failing) {
+            const fast::BamDecoder::Status status = bam->decode(limit, max_entries);
+            if (status == fast::BamDecoder::Status::full) break;
+            if (status == fast::BamDecoder::Status::failed) {
+                fail("%s", bam->why());
+                break;
+            }
+            if (final) {
+                if (!bam->drained()) fail("%s", bam->whyCut());
+                break;
+            }
+            fast::Input::Chunk block;
+            const int64_t got = in.take(block);
+            if (got < 0) {
+                fail("%s", in.why());
+            } else if (got == 0) {
+                final = true;
+            } else {
+                const bool fed = bam->feed(block.data, block.size);
+                in.giveBack();
+                if (!fed) fail("out of memory");
+            }
+        }
+        return bam->count();
+    }
+
+    int32_t fillText(int64_t limit, int32_t max_entries) noexcept {
         int32_t count = 0;
         char *w = arena.get();
         int64_t text = 0;
@@ -299,7 +357,7 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
     if (stream->state != 0 || stream->failed()) return stream->state < 0 ? -1 : 0;
     const int32_t n = stream->fill(stream->batch_bytes, stream->most_entries);
     if (n > 0) {
-        *entries = stream->entries.get();
+        *entries = stream->batch();
         stream->delivered += n;
         return n;
     }
@@ -337,7 +395,7 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
     }
     int32_t paired = std::min(n, m);
     for (int32_t i = 0; i < paired; ++i) {
-        const SeqEntry &x = a.entries.get()[i], &y = b.entries.get()[i];
+        const SeqEntry &x = a.batch()[i], &y = b.batch()[i];
         if (!fast::namesPair(x.name, y.name)) {
             a.fail(FAST_UNPAIRED_FORMAT, static_cast<long long>(a.delivered + i + 1), x.name,
                    y.name);
@@ -350,8 +408,8 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
                static_cast<long long>(a.delivered + m));
     // The pairs before a fault come first; the fault is reported by the next call.
     if (paired == 0) return fail();
-    *first_entries = a.entries.get();
-    *second_entries = b.entries.get();
+    *first_entries = a.batch();
+    *second_entries = b.batch();
     a.delivered += paired;
     b.delivered += paired;
     return paired;
