@@ -324,9 +324,31 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries);
  * fastqStreamError(first) then says which file ended first, or names the
  * entry's number (from 1) and both names, or the fault of either stream.
  * Batches follow the first stream's batch size; the two streams are not to
- * be read alone in between. */
+ * be read alone in between.
+ * Interleaved pairs: given the same stream twice, reads one file whose
+ * mates alternate: entries 2i and 2i + 1 of the text are a pair, checked
+ * by the same rule, and come as entry i of each batch (the second mates
+ * in a block of the stream's own, valid as long as the batch). An odd
+ * count, or mates whose names do not pair, return -1 after the pairs
+ * before, fastqStreamError() saying "entry 7 ("r4") has no mate: the file
+ * ends after it" or "entries 3 and 4 have unpaired names: "a/1" and
+ * "b/2"". A BAM file of paired reads reads this way. */
 int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **first_entries,
                            SeqEntry **second_entries);
+
+/* Reads n >= 1 streams in step, as readFastqPairBatch() reads two: the
+ * files of single-cell or indexed runs (R1, R2, I1, I2). Stores in
+ * entries[0..n-1] a batch of each, of one count, entry i of every batch
+ * a mate of entry i of the first, and returns that count; 0 when every
+ * text ends together; -1 after the entries in step before a fault: a file
+ * that ends first, names that do not pair with the first file's, or any
+ * stream's failure, which fails them all. fastqStreamError(streams[0])
+ * says which, naming the files by place ("the third file ended first,
+ * after 12 entries", "entry 3 has unpaired names: "a" in the first file,
+ * "b" in the fourth", "second file: compressed data is corrupt"). With
+ * n == 2 this is readFastqPairBatch() of two streams. EINVAL (-1) for a
+ * NULL argument, n < 1 or a stream given twice. */
+int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entries);
 
 /* What ended the stream with -1, in the words decodeFastq2() prints
  * ("compressed data is corrupt", "compressed data is truncated", the

@@ -399,12 +399,55 @@ TEST(Decode2, StreamsReadInStep) {
         for (const char *h : headers) text += std::string("@") + h + "\nACGT\n+\nIIII\n";
         return text;
     };
+    // Interleaved: `first` holds both mates in turn and `second` is empty. More than two files:
+    // `more` holds the third and later, and each delivered tuple is joined by "|".
+    const std::string interleaved = "interleaved";
     const struct {
         const char *what;
         std::string first, second;
         std::vector<std::string> pairs;
         std::string error;
+        std::vector<std::string> more = {};
     } cases[] = {
+        {"interleaved mates",
+         fq({"a/1", "a/2", "b/1 x", "b/2", "c", "c"}),
+         interleaved,
+         {"a/1|a/2", "b/1|b/2", "c|c"},
+         ""},
+        {"interleaved, an odd count",
+         fq({"a/1", "a/2", "b/1"}),
+         interleaved,
+         {"a/1|a/2"},
+         "entry 3 (\"b/1\") has no mate: the file ends after it"},
+        {"interleaved, mates that do not pair",
+         fq({"a/1", "a/2", "b/1", "c/2", "d", "d"}),
+         interleaved,
+         {"a/1|a/2"},
+         "entries 3 and 4 have unpaired names: \"b/1\" and \"c/2\""},
+        {"four files in step",
+         fq({"a/1", "b/1"}),
+         fq({"a/2", "b/2"}),
+         {"a/1|a/2|a|a", "b/1|b/2|b|b"},
+         "",
+         {fq({"a", "b"}), fq({"a", "b"})}},
+        {"the fourth file names another read",
+         fq({"a", "b"}),
+         fq({"a", "b"}),
+         {"a|a|a|a"},
+         "entry 2 has unpaired names: \"b\" in the first file, \"x\" in the fourth",
+         {fq({"a", "b"}), fq({"a", "x"})}},
+        {"the third file shorter",
+         fq({"a", "b"}),
+         fq({"a", "b"}),
+         {"a|a|a"},
+         "the third file ended first, after 1 entries",
+         {fq({"a"})}},
+        {"the first of three files shorter",
+         fq({"a"}),
+         fq({"a", "b"}),
+         {"a|a|a"},
+         "the first file ended first, after 1 entries",
+         {fq({"a", "b"})}},
         {"in step", fq({"a/1", "b/1 x"}), fq({"a/2 y", "b/2"}), {"a/1|a/2", "b/1|b/2"}, ""},
         {"names without a mate number, or with the same one",
          fq({"a", "b/1", "c/2"}),
@@ -441,24 +484,40 @@ TEST(Decode2, StreamsReadInStep) {
         {"both empty", "", "", {}, ""},
     };
     for (const auto &c : cases) {
-        TextFile first(c.first), second(c.second);
-        for (const int64_t batch : {1, 0}) {
+        std::vector<std::unique_ptr<TextFile>> files;
+        files.emplace_back(new TextFile(c.first));
+        if (c.second != interleaved) files.emplace_back(new TextFile(c.second));
+        for (const auto &text : c.more) files.emplace_back(new TextFile(text));
+        for (const int64_t batch : {1, 0, 30}) {
             SCOPED_TRACE(std::string(c.what) + ", batch " + std::to_string(batch));
-            FastqStream *a = fast::openStream(first.path(), batch, 2, batch ? 5 : 0);
-            FastqStream *b = fast::openStream(second.path(), batch, 2, batch ? 3 : 0);
-            ASSERT_TRUE(a && b);
+            std::vector<FastqStream *> streams;
+            for (size_t i = 0; i < files.size(); ++i) {
+                streams.push_back(
+                    fast::openStream(files[i]->path(), batch, 2, batch ? 3 + 2 * (i % 2) : 0));
+                ASSERT_TRUE(streams.back());
+            }
+            FastqStream *a = streams[0], *b = streams.size() > 1 ? streams[1] : a;
             std::vector<std::string> pairs;
-            SeqEntry *x = nullptr, *y = nullptr;
+            std::vector<SeqEntry *> got(std::max<size_t>(2, streams.size()));
             int32_t n;
-            while ((n = readFastqPairBatch(a, b, &x, &y)) > 0)
-                for (int32_t i = 0; i < n; ++i)
-                    pairs.push_back(std::string(x[i].name) + "|" + y[i].name);
+            const auto read = [&] {
+                return streams.size() > 2
+                           ? readFastqBatches(streams.data(), static_cast<int32_t>(streams.size()),
+                                              got.data())
+                           : readFastqPairBatch(a, b, &got[0], &got[1]);
+            };
+            while ((n = read()) > 0)
+                for (int32_t i = 0; i < n; ++i) {
+                    std::string tuple = got[0][i].name;
+                    for (size_t k = 1; k < got.size(); ++k)
+                        tuple += "|" + std::string(got[k][i].name);
+                    pairs.push_back(tuple);
+                }
             EXPECT_EQ(c.pairs, pairs);
             EXPECT_EQ(c.error.empty() ? 0 : -1, n);
             EXPECT_EQ(c.error, fastqStreamError(a) ? fastqStreamError(a) : "");
-            EXPECT_EQ(n, readFastqPairBatch(a, b, &x, &y));
-            closeFastqStream(a);
-            closeFastqStream(b);
+            EXPECT_EQ(n, read());
+            for (FastqStream *s : streams) closeFastqStream(s);
         }
     }
 }

@@ -312,7 +312,7 @@ bool BamDecoder::decodeRecord(const unsigned char *p, uint32_t size) noexcept {
     return true;
 }
 
-BamDecoder::Status BamDecoder::decode(int64_t limit, int32_t max_entries) noexcept {
+BamDecoder::Status BamDecoder::decode(int64_t limit, int32_t max_entries, bool even) noexcept {
     if (!header_done_) {
         if (!readHeader()) return Status::failed;
         if (!header_done_) return Status::need_more;
@@ -328,7 +328,7 @@ BamDecoder::Status BamDecoder::decode(int64_t limit, int32_t max_entries) noexce
             return Status::failed;
         }
         if (n - 4 < size) return Status::need_more;
-        if (count_ > 0 && text_ + size > limit) return Status::full;
+        if (count_ > 0 && !(even && count_ % 2) && text_ + size > limit) return Status::full;
         if (!decodeRecord(p + 4, size)) return Status::failed;
         pos_ += 4 + std::size_t{size};
         ++records_;

@@ -46,8 +46,9 @@ class BamDecoder {
     void startBatch() noexcept;
     // Decodes records into the batch until it holds max_entries, or the next record would take
     // its text past `limit` bytes (the first never does), or no whole record is left.
-    // Secondary and supplementary records, and records without bases, are passed over.
-    Status decode(int64_t limit, int32_t max_entries) noexcept;
+    // Secondary and supplementary records, and records without bases, are passed over. With
+    // `even`, the limit ends a batch only where it holds an even count (of interleaved mates).
+    Status decode(int64_t limit, int32_t max_entries, bool even = false) noexcept;
     SeqEntry *entries() noexcept { return entries_.get(); }
     int32_t count() const noexcept { return count_; }
 

@@ -7,6 +7,7 @@
 #define FAST_SCAN_HPP
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include <climits>
@@ -252,6 +253,19 @@ inline bool namesPair(const char *a, const char *b) noexcept {
 // reader and the writer.
 #define FAST_UNPAIRED_FORMAT \
     "entry %lld has unpaired names: \"%.100s\" in the first file, \"%.100s\" in the second"
+// The same for any file read in step with the first: its ordinal ("second", "third", ...) last.
+#define FAST_UNPAIRED_IN_FORMAT \
+    "entry %lld has unpaired names: \"%.100s\" in the first file, \"%.100s\" in the %s"
+
+// "first", "second", ... for the file at `index` (from 0) of files read in step; "file 9" and
+// on as "9th".
+inline const char *fileOrdinal(int32_t index, char (&spare)[16]) noexcept {
+    static const char *const words[] = {"first", "second", "third",   "fourth",
+                                        "fifth", "sixth",  "seventh", "eighth"};
+    if (index >= 0 && index < 8) return words[index];
+    std::snprintf(spare, sizeof spare, "%dth", index + 1);
+    return spare;
+}
 
 }  // namespace fast
 

@@ -67,6 +67,12 @@ struct FastqStream {
     fast::MallocPtr<char> arena;
     std::size_t arena_cap = 0;
 
+    // Whether a batch may end only after an even count of entries: the mates of an interleaved
+    // file, and the second mates taken out of the batch into `mates`.
+    bool even = false;
+    fast::MallocPtr<SeqEntry> mates;
+    std::size_t mates_cap = 0;
+
     // BAM data, told by its first bytes, is read by its record decoder instead of the window.
     bool sniffed = false;
     std::unique_ptr<fast::BamDecoder> bam;
@@ -240,7 +246,7 @@ struct FastqStream {
     int32_t fillBam(int64_t limit, int32_t max_entries) noexcept {
         bam->startBatch();
         while (!failing) {
-            const fast::BamDecoder::Status status = bam->decode(limit, max_entries);
+            const fast::BamDecoder::Status status = bam->decode(limit, max_entries, even);
             if (status == fast::BamDecoder::Status::full) break;
             if (status == fast::BamDecoder::Status::failed) {
                 fail("%s", bam->why());
@@ -292,7 +298,7 @@ struct FastqStream {
                 if (!advance(h)) break;
                 continue;
             }
-            if (count > 0 && text + (q - r) > limit) {
+            if (count > 0 && !(even && count % 2) && text + (q - r) > limit) {
                 w = start;
                 break;
             }
@@ -343,6 +349,54 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
 
 }  // namespace fast
 
+namespace {
+
+// One stream of mates in turn: entries 2i and 2i + 1 of the text are a pair. The first mates
+// are moved to the front of the batch, the second into `mates`.
+int32_t readInterleaved(FastqStream &s, SeqEntry **first_entries, SeqEntry **second_entries) {
+    if (s.state != 0 || s.failed()) return s.state < 0 ? -1 : 0;
+    s.even = true;
+    const int32_t n = s.fill(s.batch_bytes, std::max(2, s.most_entries & ~1));
+    SeqEntry *const batch = s.batch();
+    int32_t pairs = n / 2;
+    for (int32_t i = 0; i < pairs; ++i) {
+        const SeqEntry &x = batch[2 * i], &y = batch[2 * i + 1];
+        if (!fast::namesPair(x.name, y.name)) {
+            const long long at = 2 * (s.delivered + i) + 1;
+            s.fail("entries %lld and %lld have unpaired names: \"%.100s\" and \"%.100s\"", at,
+                   at + 1, x.name, y.name);
+            pairs = i;
+            break;
+        }
+    }
+    if (pairs == n / 2 && n % 2 && !s.failing)
+        s.fail("entry %lld (\"%.100s\") has no mate: the file ends after it",
+               static_cast<long long>(2 * (s.delivered + pairs) + 1), batch[n - 1].name);
+    if (pairs == 0) {
+        if (s.failed()) return -1;
+        s.state = 1;
+        return 0;
+    }
+    if (static_cast<std::size_t>(pairs) > s.mates_cap) {
+        if (!fast::resize(s.mates, static_cast<std::size_t>(pairs))) {
+            s.fail("out of memory");
+            s.failed();
+            return -1;
+        }
+        s.mates_cap = static_cast<std::size_t>(pairs);
+    }
+    for (int32_t i = 0; i < pairs; ++i) {
+        s.mates.get()[i] = batch[2 * i + 1];
+        batch[i] = batch[2 * i];
+    }
+    *first_entries = batch;
+    *second_entries = s.mates.get();
+    s.delivered += pairs;
+    return pairs;
+}
+
+}  // namespace
+
 extern "C" {
 
 FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads) {
@@ -368,50 +422,91 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
 
 int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **first_entries,
                            SeqEntry **second_entries) {
-    if (!first || !second || first == second || !first_entries || !second_entries) {
+    if (!first || !second || !first_entries || !second_entries) {
         errno = EINVAL;
         return -1;
     }
-    FastqStream &a = *first, &b = *second;
+    if (first == second) return readInterleaved(*first, first_entries, second_entries);
+    FastqStream *const streams[] = {first, second};
+    SeqEntry *entries[2];
+    const int32_t n = readFastqBatches(streams, 2, entries);
+    if (n > 0) {
+        *first_entries = entries[0];
+        *second_entries = entries[1];
+    }
+    return n;
+}
+
+int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entries) {
+    if (!streams || !entries || n < 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            if (!streams[i] || (j < i && streams[i] == streams[j])) {
+                errno = EINVAL;
+                return -1;
+            }
+    FastqStream &a = *streams[0];
+    char spare[16];
+    // Any stream's failure is every stream's, told by the first.
     const auto fail = [&]() {
-        if (b.failing && !a.failing) a.fail("second file: %s", b.error);
-        a.failing = b.failing = true;
-        a.failed();
-        b.failed();
+        for (int32_t i = 1; i < n; ++i) {
+            FastqStream &b = *streams[i];
+            if (b.failing && !a.failing)
+                a.fail("%s file: %s", fast::fileOrdinal(i, spare), b.error);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            streams[i]->failing = true;
+            streams[i]->failed();
+        }
         return -1;
     };
-    if (a.state < 0 || b.state < 0 || a.failing || b.failing) return fail();
+    for (int32_t i = 0; i < n; ++i)
+        if (streams[i]->state < 0 || streams[i]->failing) return fail();
     if (a.state > 0) return 0;
-    const int32_t n = a.fill(a.batch_bytes, a.most_entries);
-    // At the end of the first text, the second must end too.
-    const int32_t m = b.fill(INT64_MAX, n > 0 ? n : 1);
-    if (n == 0) {
-        if (!a.failing && m > 0)
+    const int32_t count = a.fill(a.batch_bytes, a.most_entries);
+    int32_t paired = count;
+    bool others_left = false;
+    for (int32_t i = 1; i < n; ++i) {
+        FastqStream &b = *streams[i];
+        // At the end of the first text, every other must end too.
+        const int32_t m = b.fill(INT64_MAX, count > 0 ? count : 1);
+        if (count == 0) {
+            others_left |= m > 0;
+            continue;
+        }
+        int32_t in_step = std::min(paired, m);
+        for (int32_t k = 0; k < in_step; ++k) {
+            const SeqEntry &x = a.batch()[k], &y = b.batch()[k];
+            if (!fast::namesPair(x.name, y.name)) {
+                a.fail(FAST_UNPAIRED_IN_FORMAT, static_cast<long long>(a.delivered + k + 1), x.name,
+                       y.name, fast::fileOrdinal(i, spare));
+                in_step = k;
+                break;
+            }
+        }
+        if (m < count && !b.failing)
+            a.fail("the %s file ended first, after %lld entries", fast::fileOrdinal(i, spare),
+                   static_cast<long long>(a.delivered + m));
+        paired = std::min(paired, in_step);
+    }
+    if (count == 0) {
+        if (!a.failing && others_left)
             a.fail("the first file ended first, after %lld entries",
                    static_cast<long long>(a.delivered));
-        if (a.failing || b.failing) return fail();
-        a.state = b.state = 1;
+        for (int32_t i = 0; i < n; ++i)
+            if (streams[i]->failing) return fail();
+        for (int32_t i = 0; i < n; ++i) streams[i]->state = 1;
         return 0;
     }
-    int32_t paired = std::min(n, m);
-    for (int32_t i = 0; i < paired; ++i) {
-        const SeqEntry &x = a.batch()[i], &y = b.batch()[i];
-        if (!fast::namesPair(x.name, y.name)) {
-            a.fail(FAST_UNPAIRED_FORMAT, static_cast<long long>(a.delivered + i + 1), x.name,
-                   y.name);
-            paired = i;
-            break;
-        }
-    }
-    if (m < n && !b.failing)
-        a.fail("the second file ended first, after %lld entries",
-               static_cast<long long>(a.delivered + m));
-    // The pairs before a fault come first; the fault is reported by the next call.
+    // The entries in step before a fault come first; the fault is reported by the next call.
     if (paired == 0) return fail();
-    *first_entries = a.batch();
-    *second_entries = b.batch();
-    a.delivered += paired;
-    b.delivered += paired;
+    for (int32_t i = 0; i < n; ++i) {
+        entries[i] = streams[i]->batch();
+        streams[i]->delivered += paired;
+    }
     return paired;
 }
 
