@@ -14,6 +14,7 @@
 #   sweep    the stream alone at batch sizes of 256 KiB, 1, 4 and 16 MiB and 1, 2 and the
 #            default number of threads (0), on each file; SWEEP_BATCHES and SWEEP_THREADS
 #            take other lists of bytes and threads;
+#   bam      the stream on the reads as unaligned BAM (samtools import) beside their BGZF copy;
 #   hugetlb  decodeFastq2 on the plain and gzip -6 files, the stream on the plain one, and
 #            the steps of decoding, three passes over the records in a scattered order and
 #            freeing them, with and without GLIBC_TUNABLES=glibc.malloc.hugetlb=1.
@@ -205,4 +206,26 @@ if [[ $parts == *" hugetlb "* ]]; then
             END { printf "%-34s decodeFastq2 %.2f s, three scattered passes %.2f s, free %.2f s\n",
                          n, t["decode"], t["scattered"], t["release"] }' "$work/all.${at[$key]}"
     done
+fi
+
+if [[ $parts == *" bam "* ]]; then
+    # The same reads as unaligned BAM (samtools import, BGZF at its default level) beside their
+    # BGZF FASTQ copy, both through the stream at its defaults.
+    peers samtools:samtools
+    bam=$data/reads-$mb.bam
+    [ -s "$bam" ] || samtools import -@ "$(nproc)" -0 "$fq" -o "$bam" 2>/dev/null
+    cat "$bam" > /dev/null
+    names=()
+    commands=()
+    at=()
+    add "stream bgzf" "stream, BGZF FASTQ" "$bin/stream_count $bgzf"
+    add "stream bam" "stream, unaligned BAM" "$bin/stream_count $bam"
+    measure
+    [ "$(counts "${at[stream bam]}")" = "$(counts "${at[stream bgzf]}")" ] ||
+        { echo "COUNTS DIFFER: BAM $(counts "${at[stream bam]}")," \
+               "BGZF $(counts "${at[stream bgzf]}")" >&2; exit 1; }
+    echo "BAM: $(stat -c %s "$bam") bytes; both found $(counts "${at[stream bam]}")"
+    printf '%-26s %8s %8s %10s\n' "reader, file" seconds "MB/s" "peak RSS MB"
+    for i in "${!commands[@]}"; do row "$i"; done
+    target "unaligned BAM / BGZF FASTQ, stream" "${at[stream bam]}" "${at[stream bgzf]}" 1.3
 fi
