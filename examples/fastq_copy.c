@@ -3,7 +3,8 @@
  * file (chosen by the output's name: ".gz" or ".bgz" BGZF, ".zst" zstd, else plain), or the two
  * files of paired-end reads to two files with their names checked pair by pair. The output is
  * in place only when every byte of it was written and synced: the exit status is 0 then, and 1
- * with a message otherwise, when no file is left under the output's name.
+ * with a message otherwise, when no file is left under the output's name (the two files of a
+ * pair are finished together: both, or neither).
  *
  * Build against an installed library, either way:
  *   cc fastq_copy.c $(pkg-config --cflags --libs fast) -o fastq_copy
@@ -12,8 +13,11 @@
  *   ./fastq_copy reads.fq.gz reads.fq.zst                 (default level and threads)
  *   ./fastq_copy reads.fq reads.fq.gz 6 2                 (level 6, two threads in all)
  *   ./fastq_copy r1.fq.gz r2.fq.gz o1.fq.gz o2.fq.gz [LEVEL [THREADS]]
+ *   ./fastq_copy --no-sync --fasta-width 60 contigs.fa copy.fa
  * With four names the copy is of a pair; with four arguments of which the last two are
- * numbers, of one file at that level and thread count.
+ * numbers, of one file at that level and thread count. --no-sync leaves out the sync before
+ * the output is put in place (for an intermediate file: only a crash of the machine can then
+ * lose it), and --fasta-width N writes FASTA entries in lines of at most N bases.
  */
 #include <fast.h>
 
@@ -39,16 +43,37 @@ static int done(FastqStream **in, FastqWriter **out, int n, int status) {
 }
 
 int main(int argc, char **argv) {
+    FastqWriterOptions options;
+    memset(&options, 0, sizeof options);
+    options.size = sizeof options;
+    const char *program = argv[0];
+    while (argc > 1 && strncmp(argv[1], "--", 2) == 0) {
+        if (strcmp(argv[1], "--no-sync") == 0) {
+            options.flags |= FAST_WRITE_NO_SYNC;
+        } else if (strcmp(argv[1], "--fasta-width") == 0 && argc > 2 && all_digits(argv[2])) {
+            options.fasta_width = atoi(argv[2]);
+            --argc;
+            ++argv;
+        } else {
+            argc = 0; /* the usage */
+            break;
+        }
+        --argc;
+        ++argv;
+    }
     int pair = argc >= 5 && !(argc == 5 && all_digits(argv[3]) && all_digits(argv[4]));
     int paths = pair ? 4 : 2;
     if (argc < 3 || argc > paths + 3) {
         fprintf(stderr,
-                "usage: %s IN OUT [LEVEL [THREADS]] | %s IN1 IN2 OUT1 OUT2 [LEVEL [THREADS]]\n",
-                argv[0], argv[0]);
+                "usage: %s [--no-sync] [--fasta-width N] IN OUT [LEVEL [THREADS]]\n"
+                "       %s [--no-sync] [--fasta-width N] IN1 IN2 OUT1 OUT2 [LEVEL [THREADS]]\n",
+                program, program);
         return 2;
     }
     int level = argc > paths + 1 ? atoi(argv[paths + 1]) : 0;
     int threads = argc > paths + 2 ? atoi(argv[paths + 2]) : 0;
+    options.level = level;
+    options.threads = threads;
     int n = pair ? 2 : 1;
     FastqStream *in[2] = {NULL, NULL};
     FastqWriter *out[2] = {NULL, NULL};
@@ -59,7 +84,7 @@ int main(int argc, char **argv) {
             fprintf(stderr, "%s: %s\n", from, strerror(errno));
             return done(in, out, n, 1);
         }
-        out[i] = openFastqWriter(to, FAST_WRITE_AUTO, level, threads);
+        out[i] = openFastqWriterWith(to, &options);
         if (out[i] == NULL) {
             fprintf(stderr, "%s: %s\n", to, strerror(errno));
             return done(in, out, n, 1);
@@ -82,11 +107,12 @@ int main(int argc, char **argv) {
         fprintf(stderr, "%s: %s\n", argv[1], fastqStreamError(in[0]));
         return done(in, out, n, 1);
     }
-    for (int i = 0; i < n; ++i) {
-        if (finishFastqWriter(out[i]) != 0) {
-            fprintf(stderr, "%s: %s\n", argv[1 + n + i], fastqWriterError(out[i]));
-            return done(in, out, n, 1);
-        }
+    /* Both files of a pair are written and synced before either is put in place. */
+    if (finishFastqWriters(out, n) != 0) {
+        for (int i = 0; i < n; ++i)
+            if (fastqWriterError(out[i]))
+                fprintf(stderr, "%s: %s\n", argv[1 + n + i], fastqWriterError(out[i]));
+        return done(in, out, n, 1);
     }
     return done(in, out, n, 0);
 }

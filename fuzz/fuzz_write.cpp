@@ -4,7 +4,7 @@
 // quality value of -1 among the first 20, which a wrapped quality line can give). The first
 // byte chooses the format (plain, BGZF, zstd where the build has it), the threads (1, or for one
 // input in 16 three) and the most entries a batch; the second the slot size, so that entries
-// cross slots and BGZF blocks at every place.
+// cross slots and BGZF blocks at every place, and for one input in four a FASTA line width.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,11 +33,16 @@ void release(SeqEntry *e) {
     free(e);
 }
 
-// Whether the writer may refuse entry i: it is of the other kind than the one before it, or a
-// quality value of -1 is among its first 20.
-bool mayRefuse(const SeqEntry *e, int32_t i) {
+// Whether the writer may refuse entry i: it is of the other kind than the one before it, a
+// quality value of -1 is among its first 20, or, in FASTA lines of `width`, a line would start
+// with "+" or ">".
+bool mayRefuse(const SeqEntry *e, int32_t i, int32_t width) {
     if (i > 0 && e[i].is_fasta != e[i - 1].is_fasta) return true;
-    if (e[i].is_fasta) return false;
+    if (e[i].is_fasta) {
+        for (int32_t k = width; width > 0 && k < e[i].length; k += width)
+            if (e[i].bases[k] == '+' || e[i].bases[k] == '>') return true;
+        return false;
+    }
     for (int32_t k = 0; k < e[i].length && k < 20; ++k)
         if (e[i].quals[k] == -1) return true;
     return false;
@@ -67,6 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int32_t threads = (choice >> 2) % 16 == 0 ? 3 : 1;
     const int32_t most = 1 + (choice >> 6) * 7;
     const size_t slot = 1 + slot_choice * 16u;
+    // FASTA lines of 1 to 7 bases for one input in four, else one line.
+    const int32_t width = slot_choice % 4 == 3 ? 1 + (slot_choice >> 2) % 7 : 0;
 
     SeqEntry *e = nullptr;
     int32_t count = 0;
@@ -76,7 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     const std::string path = outputPath(format);
-    FastqWriter *w = fast::openWriter(path.c_str(), format, 0, threads, slot);
+    FastqWriterOptions o{};
+    o.size = sizeof o;
+    o.format = format;
+    o.threads = threads;
+    o.fasta_width = width;
+    FastqWriter *w = fast::openWriter(path.c_str(), &o, slot);
     if (!w) std::abort();
     int32_t rc = 0;
     for (int32_t at = 0; at < count && rc == 0;) {
@@ -89,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const char *why = fastqWriterError(w);
         long long number = 0;
         if (!why || std::sscanf(why, "entry %lld (", &number) != 1 || number < 1 ||
-            number > count || !mayRefuse(e, static_cast<int32_t>(number - 1)) ||
+            number > count || !mayRefuse(e, static_cast<int32_t>(number - 1), width) ||
             !std::strstr(why, "cannot be written: "))
             std::abort();
         closeFastqWriter(w);

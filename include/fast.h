@@ -373,8 +373,9 @@ void closeFastqStream(FastqStream *stream);
  * " " comment when comment is not NULL (an empty comment keeps its blank),
  * a line feed, its bases on one line, "+" on a line, and its quality
  * values plus 33 on one line; a FASTA entry (is_fasta 1) as ">" name[ " "
- * comment], a line feed and its bases on one line (quals is not read).
- * Values 0 to 93 are written as "!" to "~".
+ * comment], a line feed and its bases on one line, or in lines of at most
+ * fasta_width bases when the writer was opened with one (quals is not
+ * read). Values 0 to 93 are written as "!" to "~".
  *
  * Only what reads back. Every entry the writer accepts reads back through
  * decodeFastq2() and the streaming reader as the same entry: name, comment,
@@ -387,6 +388,10 @@ void closeFastqStream(FastqStream *stream);
  *     with length > 0 (quals is not read for FASTA);
  *   - has a line feed or a zero byte among its bases, or "+" or ">" as its
  *     first base (the reader takes such a line for the end of the bases);
+ *     for a FASTA entry written in lines of fasta_width bases, as the first
+ *     base of any of its lines (base 1, fasta_width + 1, 2 * fasta_width + 1,
+ *     ...): a line that starts with "+" or ">" ends the bases, while one
+ *     that starts with "@" is read as bases, so "@" is written anywhere;
  *   - has the quality value -33 or -23 (written as a zero byte or a line
  *     feed), or -1 (a blank, which selects the numeric reading) among its
  *     first 20 values;
@@ -410,6 +415,35 @@ typedef struct FastqWriter FastqWriter;
 #define FAST_WRITE_BGZF 2  /* BGZF: gzip members of at most 65280 bytes of text each */
 #define FAST_WRITE_ZSTD 3  /* one zstd frame, with its checksum */
 
+/* Bits of FastqWriterOptions.flags. Any other bit gives EINVAL (the next bit, 2, is kept for
+ * an index of the records). */
+#define FAST_WRITE_NO_SYNC 1 /* leave out the fdatasync before the file is put in place */
+
+/* How to open a writer, for openFastqWriterWith(). Set every field to zero, then `size` to
+ * sizeof(FastqWriterOptions), and only the fields wanted: zero is each field's default, the
+ * same as openFastqWriter()'s with 0 for the format, level and threads. `size` lets later
+ * versions add fields at the end: a caller built against an older header passes a smaller
+ * size and gets the defaults of the fields it does not know.
+ *   format, level, threads: as openFastqWriter()'s.
+ *   flags: FAST_WRITE_NO_SYNC gives up the fdatasync that finishFastqWriter() does before it
+ *     puts a file in place. The file is still put in place only after every byte of it was
+ *     written and every write checked, so a failed or killed process leaves no partial file;
+ *     what is given up is surviving a crash of the machine (a power loss, a kernel panic):
+ *     after one, a file finished shortly before may be empty or partial under its name, or
+ *     the old file may be back. Meant for intermediate files, which a crash makes redone
+ *     anyway; a pipe, a device and standard output are never synced.
+ *   fasta_width: the most bases on a line of a FASTA entry; 0 writes each entry's bases on
+ *     one line. Both decoders and the stream join the lines again. FASTQ entries are always
+ *     written on four lines. */
+typedef struct FastqWriterOptions {
+    int32_t size;        /* sizeof(FastqWriterOptions), so that later versions can add fields */
+    int32_t format;      /* FAST_WRITE_AUTO, FAST_WRITE_PLAIN, FAST_WRITE_BGZF, FAST_WRITE_ZSTD */
+    int32_t level;       /* as openFastqWriter */
+    int32_t threads;     /* as openFastqWriter */
+    int32_t flags;       /* FAST_WRITE_NO_SYNC */
+    int32_t fasta_width; /* bases per line of FASTA entries; 0: all on one line */
+} FastqWriterOptions;
+
 /* Opens a writer of entries to `path`, a file name or "-" for standard output, in `format`
  * (FAST_WRITE_AUTO: by the name's ending; "-" is then plain) at `level` with at most
  * `threads` threads in all, the caller's included.
@@ -424,10 +458,16 @@ typedef struct FastqWriter FastqWriter;
  *     one helper that feeds libzstd with a worker a core and one that writes; for plain text
  *     one that writes. N > 1 asks for N - 1 compressing helpers for BGZF and N - 1 libzstd
  *     workers for zstd.
- * A regular file (or a name that does not exist yet) is written to a new file beside it,
- * ".NAME.XXXXXXXX.part" in the same folder, created as open(2) with mode 0666 would create
- * it, and renamed onto the name by finishFastqWriter(): until then a file already there
- * stays as it was, and a link to a file keeps its link, the file it names being replaced.
+ * A regular file (or a name that does not exist yet) is written to a new file in the same
+ * folder, created as open(2) with mode 0666 would create it, and put in place by
+ * finishFastqWriter(): until then a file already there stays as it was, and a link to a file
+ * keeps its link, the file it names being replaced. On Linux the new file has no name until
+ * then (O_TMPFILE), so that a process killed at any moment before leaves nothing in the
+ * folder: it is linked onto the name when nothing is there, else to a name of its own beside
+ * it, ".NAME.XXXXXXXX.part", and renamed onto the name at once, which leaves that file behind
+ * only when the process dies between the two calls. Where the file system refuses unnamed
+ * files (or /proc is not there to link one), the file is written under that name of its own
+ * from the start, and a killed process leaves it behind.
  * Standard output, a pipe, a FIFO or a device is written directly: there is nothing to
  * rename. xz and bzip2 are not written (their names, ".xz" and ".bz2", give EINVAL with
  * FAST_WRITE_AUTO): they are archive formats, too slow to write in a pipeline; nor is zstd
@@ -439,6 +479,12 @@ typedef struct FastqWriter FastqWriter;
  * existing file that cannot be written; ENOMEM. The writer prints nothing, ever, and leaves
  * SIGPIPE to the caller, as the C library does. */
 FastqWriter *openFastqWriter(const char *path, int32_t format, int32_t level, int32_t threads);
+
+/* openFastqWriter() with options (see FastqWriterOptions); NULL options are the defaults.
+ * Returns NULL with errno set as openFastqWriter(), and EINVAL also for a size smaller than
+ * the first version's (24 bytes), a larger size whose bytes past the fields known here are not
+ * all zero, an unknown flag or a negative fasta_width. */
+FastqWriter *openFastqWriterWith(const char *path, const FastqWriterOptions *options);
 
 /* Writes the `count` entries at `entries` in their order, each in its own kind (see above).
  * The batch is checked whole first: when one of its entries would not read back, nothing of
@@ -472,11 +518,26 @@ int32_t writeFastqPairBatch(FastqWriter *first, FastqWriter *second, const SeqEn
 
 /* Does all the work that remains: writes the text still buffered and the format's end (the
  * empty BGZF block that ends the file, the end of the zstd frame), waits for the helpers,
- * then for a file written beside its name syncs it (fdatasync), closes it and renames it onto
- * the name; other outputs are closed (standard output is left open). Every write, the sync,
- * the close and the rename are checked. Returns 0 only when all of that succeeded; -1 after
- * any failure, before or now, when the file is not renamed. Later calls return the same. */
+ * then for a file to put in place syncs it (fdatasync, unless FAST_WRITE_NO_SYNC), closes it
+ * and puts it in place under the name (see openFastqWriter()); other outputs are closed
+ * (standard output is left open). Every write, the sync, the link, the close and the rename
+ * are checked. Returns 0 only when all of that succeeded; -1 after any failure, before or now,
+ * when the file is not put in place. Later calls return the same. */
 int32_t finishFastqWriter(FastqWriter *writer);
+
+/* Finishes `count` writers together, the files of paired-end reads or any set of files that
+ * is only of use whole: every file is ended, written, synced and closed before any is put in
+ * place, so that when one of them fails there (a full disk, a file size limit, a failed sync,
+ * an earlier failure of the writer) none is put in place; the others then fail too ("file N:
+ * ..." with the number from 1 of the one that failed). Writers already finished count as put
+ * in place. Returns 0 when every file is in place, else -1; EINVAL for NULL writers (with a
+ * count), a NULL writer among them, a negative count or a writer given twice. What it cannot
+ * undo: the files are put in place one after the other, by a rename (or link) each, so a file
+ * system that fails the rename of a later file, having done the earlier ones (a disk that
+ * goes read-only or away in between, a quota met by the link), leaves the earlier files in
+ * place and the later ones not; the call then returns -1 and fastqWriterError() of each writer
+ * not in place says why. */
+int32_t finishFastqWriters(FastqWriter **writers, int32_t count);
 
 /* What failed the writer: the refusal of an entry, an unpaired name, or the system's words for
  * an output failure ("No space left on device", "File too large", "Broken pipe", "Cannot

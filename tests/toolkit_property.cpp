@@ -143,10 +143,12 @@ Decoded decoded2(const char *path,
 
 // The entries go out through the writer in each format, now and then many times over so that
 // the text fills several slots and BGZF blocks, in batches of random sizes, on one thread and
-// two, with the writer's slots and with small ones: each file reads back as the entries, and
-// the plain and BGZF bytes are the same whatever the batches, slots and threads.
+// two, with the writer's slots and with small ones, FASTA now and then in lines of a width:
+// each file reads back as the entries, and the plain and BGZF bytes are the same whatever the
+// batches, slots and threads; wrapped, no line of bases is longer than the width.
 void writeAndReadBack(const SeqEntry *e, int32_t n, std::mt19937 &rng) {
     const int times = rng() % 8 == 0 ? 1 + static_cast<int>(400000 / (1000 + 500 * n)) : 1;
+    const int32_t width = e[0].is_fasta && rng() % 2 ? 1 + static_cast<int32_t>(rng() % 80) : 0;
     std::vector<std::string> expected = show(e, n), repeated;
     for (int t = 0; t < times; ++t)
         repeated.insert(repeated.end(), expected.begin(), expected.end());
@@ -158,12 +160,22 @@ void writeAndReadBack(const SeqEntry *e, int32_t n, std::mt19937 &rng) {
         for (const int32_t threads : {1, 2, 0}) {
             const size_t slot = rng() % 2 ? 512 + rng() % 4096 : 0;
             SCOPED_TRACE("format " + std::to_string(format) + ", threads " +
-                         std::to_string(threads) + ", slot " + std::to_string(slot));
+                         std::to_string(threads) + ", slot " + std::to_string(slot) + ", width " +
+                         std::to_string(width));
             ASSERT_EQ("", toolkit::writeEntries(path, format, threads, e, n, rng, times,
-                                                1 + static_cast<int>(rng() % 40), slot));
+                                                1 + static_cast<int>(rng() % 40), slot, width));
             EXPECT_EQ(repeated, decoded2(path.c_str()).records);
             EXPECT_EQ(repeated, toolkit::streamed(path.c_str(), 0, 2).records);
             const std::string bytes = toolkit::slurp(path);
+            if (format == FAST_WRITE_PLAIN && width > 0) {
+                size_t longest = 0;
+                for (size_t at = 0; at < bytes.size();) {
+                    const size_t lf = bytes.find('\n', at);
+                    if (bytes[at] != '>') longest = std::max(longest, lf - at);
+                    at = lf + 1;
+                }
+                EXPECT_GE(static_cast<size_t>(width), longest);
+            }
             if (format != FAST_WRITE_ZSTD && !first.empty()) {
                 EXPECT_TRUE(first == bytes);
             }

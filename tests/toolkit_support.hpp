@@ -201,12 +201,20 @@ inline std::string slurp(const std::string &path) {
 
 // Writes entries [0, n) `times` times over to `path` through a writer of `format` and
 // `threads`, in batches of 1 to `most` entries cut by `rng`, with slots of `slot` bytes (0: the
-// writer's own); the writer's error, "" when every call succeeded.
+// writer's own), FASTA lines of `width` bases, the writer's `flags` and an unnamed file or not;
+// the writer's error, "" when every call succeeded.
 template <class Rng>
 std::string writeEntries(const std::string &path, int32_t format, int32_t threads,
                          const SeqEntry *e, int32_t n, Rng &rng, int times = 1, int most = 5,
-                         size_t slot = 0) {
-    FastqWriter *w = fast::openWriter(path.c_str(), format, 0, threads, slot);
+                         size_t slot = 0, int32_t width = 0, int32_t flags = 0,
+                         bool unnamed = true) {
+    FastqWriterOptions o{};
+    o.size = sizeof o;
+    o.format = format;
+    o.threads = threads;
+    o.fasta_width = width;
+    o.flags = flags;
+    FastqWriter *w = fast::openWriter(path.c_str(), &o, slot, unnamed);
     if (!w) return std::string("open: ") + std::strerror(errno);
     int rc = 0;
     for (int t = 0; t < times && rc == 0; ++t)

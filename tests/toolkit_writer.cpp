@@ -1,6 +1,7 @@
 // The writer: which entries it refuses and which it writes back exactly, how it fails on the
 // system's errors without leaving a file under the final name, pairs, and what outside tools
 // make of its files. Its round trip over generated texts is part of the property test.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -87,6 +88,7 @@ struct RefusalCase {
     const char *what;
     std::vector<Made> batch;  // written after one good entry of the same kind as the first
     std::string refusal;      // the end of the writer's error, "" when the batch is written
+    int32_t width = 0;        // bases per FASTA line
 };
 
 TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
@@ -124,6 +126,22 @@ TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
          ""},
         {"-1 after the first 20", {withQual(fastq("r", std::string(30, 'A')), 20, -1)}, ""},
         {"empty name and empty entries", {fastq("", ""), fastq("e", ""), fasta("", "")}, ""},
+        // FASTA in lines of a width: a line may start with "@", not with "+" or ">".
+        {"+ starting a wrapped line",
+         {fasta("r", "ACG+T")},
+         "base 4: \"+\" would start a line of its bases and end them",
+         3},
+        {"> starting a wrapped line",
+         {fasta("r", std::string(120, 'A') + ">C")},
+         "base 121: \">\" would start a line of its bases and end them",
+         60},
+        {"wrapped lines, + and > inside them, @ starting one",
+         {fasta("r", "AC+@>+G"), fasta("s", "ACGTAC"), fasta("t", "AC"), fasta("u", ""),
+          fasta("v", "A@")},
+         "",
+         3},
+        {"FASTQ is never wrapped", {fastq("r", "ACG+T>")}, "", 3},
+        {"lines of one base", {fasta("r", "ACGT@")}, "", 1},
     };
     const std::string path = scratch("refusal.fq");
     for (const RefusalCase &c : cases) {
@@ -140,7 +158,11 @@ TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
         }
         for (const std::vector<SeqEntry> &run : runs) {
             std::ofstream(path) << "kept\n";
-            FastqWriter *w = openFastqWriter(path.c_str(), FAST_WRITE_AUTO, 0, 2);
+            FastqWriterOptions o{};
+            o.size = sizeof o;
+            o.threads = 2;
+            o.fasta_width = c.width;
+            FastqWriter *w = openFastqWriterWith(path.c_str(), &o);
             ASSERT_NE(nullptr, w);
             ASSERT_EQ(nullptr, fastqWriterError(w));
             ASSERT_EQ(0, writeFastqBatch(w, run.data(), 1));
@@ -156,9 +178,19 @@ TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
                 toolkit::capture([&] { back = decodeFastq2(path.c_str(), &count, &total, 0); });
                 ASSERT_NE(nullptr, back);
                 EXPECT_EQ(show(run.data(), static_cast<int32_t>(run.size())), show(back, count));
+                EXPECT_EQ(show(back, count), toolkit::streamed(path.c_str(), 0, 1).records);
                 EXPECT_EQ(run[0].is_fasta, back[count - 1].is_fasta);
                 free(back[0].name);
                 free(back);
+                // FASTQ on four lines, FASTA bases on lines of the width.
+                size_t lines = 0;
+                for (const SeqEntry &e : run)
+                    lines += e.is_fasta
+                                 ? 1 + std::max<size_t>(
+                                           1, c.width ? (e.length + c.width - 1) / c.width : 1)
+                                 : 4;
+                const std::string text = slurp(path);
+                EXPECT_EQ(lines, static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
                 continue;
             }
             EXPECT_EQ(-1, rc);
@@ -189,13 +221,15 @@ int inChild(const std::function<int()> &body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Writes `megabytes` of entries to `path`; the writer's first error, "" when none.
-std::string writeMegabytes(const char *path, int32_t format, int32_t threads, int megabytes) {
+// Writes `megabytes` of entries to `path` with the writer's `flags`, to an unnamed file or a
+// ".part" one; the writer's first error, "" when none.
+std::string writeMegabytes(const char *path, int32_t format, int32_t threads, int megabytes,
+                           int32_t flags = 0, bool unnamed = true) {
     Made m = fastq("read", std::string(1000, 'A'));
     std::vector<SeqEntry> batch(100, m.entry());
     std::mt19937 rng(1);
-    return toolkit::writeEntries(path, format, threads, batch.data(), 100, rng, 10 * megabytes,
-                                 100);
+    return toolkit::writeEntries(path, format, threads, batch.data(), 100, rng, 10 * megabytes, 100,
+                                 0, 0, flags, unnamed);
 }
 
 TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
@@ -208,6 +242,9 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
         std::function<std::string()> run;  // the writer's error
         std::string expected;
     };
+    // Each case with an unnamed file and with a ".part" file beside the name, as file systems
+    // without unnamed files get.
+    bool unnamed = true;
     const Case cases[] = {
         {"a full device, plain", [] { return writeMegabytes("/dev/full", FAST_WRITE_PLAIN, 1, 2); },
          "No space left on device"},
@@ -220,7 +257,28 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
                  signal(SIGXFSZ, SIG_IGN);
                  rlimit limit{1 << 20, 1 << 20};
                  setrlimit(RLIMIT_FSIZE, &limit);
-                 return writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 2, 4) == "File too large"
+                 return writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 2, 4, 0, unnamed) ==
+                                "File too large"
+                            ? 0
+                            : 1;
+             });
+             return status == 0 ? std::string("File too large")
+                                : "status " + std::to_string(status);
+         },
+         "File too large"},
+        {"a file size limit met at the end, without the sync",
+         [&] {
+             // The text stays in the writer's slot until the end.
+             const int status = inChild([&] {
+                 signal(SIGXFSZ, SIG_IGN);
+                 rlimit limit{100 << 10, 100 << 10};
+                 setrlimit(RLIMIT_FSIZE, &limit);
+                 Made m = fastq("read", std::string(1000, 'A'));
+                 std::vector<SeqEntry> batch(200, m.entry());
+                 std::mt19937 rng(1);
+                 return toolkit::writeEntries(kept, FAST_WRITE_PLAIN, 1, batch.data(), 200, rng, 1,
+                                              200, 0, 0, FAST_WRITE_NO_SYNC,
+                                              unnamed) == "File too large"
                             ? 0
                             : 1;
              });
@@ -259,19 +317,35 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
          },
          "Broken pipe"},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(c.expected, c.run());
-        EXPECT_EQ("kept\n", slurp(kept));
+    for (const bool placement : {true, false}) {
+        unnamed = placement;
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (unnamed ? ", unnamed" : ", .part file"));
+            EXPECT_EQ(c.expected, c.run());
+            EXPECT_EQ("kept\n", slurp(kept));
+            EXPECT_EQ(0, leftovers(kept));
+        }
+    }
+    // Without the sync, and with either placement, a finished file is in place and whole.
+    for (const bool placement : {true, false}) {
+        EXPECT_EQ("", writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 0, 1, FAST_WRITE_NO_SYNC,
+                                     placement));
+        EXPECT_EQ(1000u * (6 + 1001 + 2 + 1001), slurp(kept).size());
         EXPECT_EQ(0, leftovers(kept));
     }
+    std::ofstream(kept) << "kept\n";
 
-    // What cannot be opened, with errno.
+    // What cannot be opened, with errno, through both entry points; the options' own
+    // refusals through openFastqWriterWith() alone. Error 0: it opens.
     struct Open {
         std::string path;
         int32_t format, level, threads;
         int error;
+        int32_t flags = 0, width = 0;
+        int32_t size = sizeof(FastqWriterOptions);
+        int32_t after = 0;  // a field of a later version, past the known ones
     };
+    const int32_t larger = sizeof(FastqWriterOptions) + 4;
     const Open opens[] = {
         {dir, FAST_WRITE_PLAIN, 0, 0, EISDIR},
         {dir + "/missing/r.fq", FAST_WRITE_PLAIN, 0, 0, ENOENT},
@@ -283,14 +357,44 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
         {dir + "/r.fq", FAST_WRITE_ZSTD, 20, 0, EINVAL},
         {dir + "/r.fq", FAST_WRITE_BGZF, -1, 0, EINVAL},
         {dir + "/r.fq", FAST_WRITE_BGZF, 0, -1, EINVAL},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, 2},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, FAST_WRITE_NO_SYNC | INT32_MIN},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, 0, -1},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, 0, 0, 0},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, 0, 0, sizeof(FastqWriterOptions) - 4},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, 0, 0, larger, 1},
+        {dir + "/r.fq", 0, 0, 0, 0, FAST_WRITE_NO_SYNC, 60, larger, 0},
+        {dir + "/r.fq.gz", FAST_WRITE_AUTO, 9, 3, 0, FAST_WRITE_NO_SYNC, INT32_MAX},
     };
     for (const Open &o : opens) {
-        SCOPED_TRACE(o.path + " " + std::to_string(o.format) + " " + std::to_string(o.level));
+        SCOPED_TRACE(o.path + " " + std::to_string(o.format) + " " + std::to_string(o.level) +
+                     " flags " + std::to_string(o.flags) + " width " + std::to_string(o.width) +
+                     " size " + std::to_string(o.size));
+        struct {
+            FastqWriterOptions known;
+            int32_t after;
+        } options{{o.size, o.format, o.level, o.threads, o.flags, o.width}, o.after};
+        errno = 0;
+        FastqWriter *w = openFastqWriterWith(o.path.c_str(), &options.known);
+        EXPECT_EQ(o.error == 0, w != nullptr);
+        if (!w) {
+            EXPECT_EQ(o.error, errno);
+        }
+        closeFastqWriter(w);
+        if (o.flags || o.width || o.size != sizeof(FastqWriterOptions)) continue;
         errno = 0;
         EXPECT_EQ(nullptr, openFastqWriter(o.path.c_str(), o.format, o.level, o.threads));
         EXPECT_EQ(o.error, errno);
     }
     EXPECT_EQ(nullptr, openFastqWriter(nullptr, FAST_WRITE_PLAIN, 0, 0));
+    EXPECT_EQ(nullptr, openFastqWriterWith(nullptr, nullptr));
+    // No options are the defaults.
+    FastqWriter *defaults = openFastqWriterWith((dir + "/d.fq").c_str(), nullptr);
+    EXPECT_NE(nullptr, defaults);
+    EXPECT_EQ(0, finishFastqWriter(defaults));
+    closeFastqWriter(defaults);
+    EXPECT_EQ("", slurp(dir + "/d.fq"));
+    std::remove((dir + "/d.fq").c_str());
 
     // Closed before finishing, on helpers and with text still in flight: nothing is left.
     Made m = fastq("r", std::string(5000, 'C'));
@@ -360,6 +464,136 @@ TEST(Writer, PairsAreCheckedAndEndTogether) {
         EXPECT_EQ(c.error.empty(), exists(b));
         std::remove(a.c_str());
         std::remove(b.c_str());
+    }
+
+    // Finished together, a second file that fails at its end (over a file size limit, its
+    // text written only then) keeps the first out of place too, and the files that were
+    // there stay; finished one by one, the first would stay.
+    for (const bool together : {true, false}) {
+        SCOPED_TRACE(together ? "together" : "one by one");
+        std::ofstream(a) << "old 1\n";
+        std::ofstream(b) << "old 2\n";
+        const int status = inChild([&] {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{100 << 10, 100 << 10};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            Made x = fastq("r/1", std::string(100, 'A')), y = fastq("r/2", std::string(1000, 'C'));
+            std::vector<SeqEntry> ex(200, x.entry()), ey(200, y.entry());
+            FastqWriter *w[2] = {openFastqWriter(a.c_str(), FAST_WRITE_PLAIN, 0, 1),
+                                 openFastqWriter(b.c_str(), FAST_WRITE_PLAIN, 0, 1)};
+            if (!w[0] || !w[1] || writeFastqPairBatch(w[0], w[1], ex.data(), ey.data(), 200) != 0)
+                return 2;
+            const bool failed = together
+                                    ? finishFastqWriters(w, 2) == -1
+                                    : finishFastqWriter(w[0]) == 0 && finishFastqWriter(w[1]) == -1;
+            const std::string first = fastqWriterError(w[0]) ? fastqWriterError(w[0]) : "";
+            const bool said = !together || first == "file 2: File too large";
+            const bool second =
+                fastqWriterError(w[1]) && std::string(fastqWriterError(w[1])) == "File too large";
+            closeFastqWriter(w[0]);
+            closeFastqWriter(w[1]);
+            return failed && said && second ? 0 : 1;
+        });
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(together
+                      ? "old 1\n"
+                      : "@r/1\n" + std::string(100, 'A') + "\n+\n" + std::string(100, '?') + "\n",
+                  slurp(a).substr(0, together ? std::string::npos : 209));
+        EXPECT_EQ("old 2\n", slurp(b));
+        EXPECT_EQ(0, leftovers(a) + leftovers(b));
+    }
+    std::remove(a.c_str());
+    std::remove(b.c_str());
+    // Writers that cannot be finished together.
+    FastqWriter *w = openFastqWriter(a.c_str(), FAST_WRITE_PLAIN, 0, 1);
+    FastqWriter *twice[2] = {w, w}, *none[2] = {w, nullptr};
+    for (const auto &call :
+         std::vector<std::function<int32_t()>>{[&] { return finishFastqWriters(twice, 2); },
+                                               [&] { return finishFastqWriters(none, 2); },
+                                               [&] { return finishFastqWriters(nullptr, 1); },
+                                               [&] { return finishFastqWriters(twice, -1); }}) {
+        errno = 0;
+        EXPECT_EQ(-1, call());
+        EXPECT_EQ(EINVAL, errno);
+    }
+    EXPECT_EQ(0, finishFastqWriters(nullptr, 0));
+    EXPECT_EQ(0, finishFastqWriters(twice, 1));
+    EXPECT_EQ(0, finishFastqWriters(twice, 1));  // finished stays finished
+    closeFastqWriter(w);
+    EXPECT_EQ("", slurp(a));
+    std::remove(a.c_str());
+}
+
+// The names in `dir` and the size of each, sorted.
+std::vector<std::string> listing(const std::string &dir) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR *)> d(opendir(dir.c_str()), closedir);
+    while (d)
+        if (const dirent *e = readdir(d.get())) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..")
+                names.push_back(name + " " + std::to_string(slurp(dir + "/" + name).size()));
+        } else {
+            break;
+        }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A copy killed with SIGKILL at any moment leaves its folder as it was: on the test's scratch
+// folder and in memory (tmpfs), with text in flight on helpers, while writing, and while
+// finishing a file whose name is free (which is then either not there or whole).
+TEST(Writer, AKilledCopyLeavesTheFolderAsItWas) {
+    std::vector<std::string> folders = {scratch("killed")};
+    struct stat st;
+    if (::stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && ::access("/dev/shm", W_OK) == 0)
+        folders.push_back("/dev/shm/writer_" + std::to_string(getpid()) + "_killed");
+    enum Moment { opened, in_flight, writing, finishing };
+    const char *const kMoments[] = {"opened", "text in flight", "writing", "finishing"};
+    Made m = fastq("read", std::string(1000, 'G'));
+    std::vector<SeqEntry> batch(1000, m.entry());  // 2 MB
+    const size_t whole = 10 * batch.size() * (6 + 1001 + 2 + 1001);
+    for (const std::string &dir : folders) {
+        ::mkdir(dir.c_str(), 0755);
+        const std::string kept = dir + "/kept.fq.gz", fresh = dir + "/new.fq";
+        std::ofstream(kept) << "kept\n";
+        const std::vector<std::string> before = listing(dir);
+        for (const Moment moment : {opened, in_flight, writing, finishing}) {
+            SCOPED_TRACE(dir + ", " + kMoments[moment]);
+            int ready[2];
+            ASSERT_EQ(0, pipe(ready));
+            std::fflush(nullptr);
+            const pid_t pid = fork();
+            if (pid == 0) {
+                ::close(ready[0]);
+                FastqWriter *w[2] = {openFastqWriter(kept.c_str(), FAST_WRITE_BGZF, 0, 3),
+                                     openFastqWriter(fresh.c_str(), FAST_WRITE_PLAIN, 0, 2)};
+                for (int round = 0; round < (moment == opened ? 0 : 10); ++round)
+                    if (writeFastqBatch(w[moment == finishing], batch.data(), 1000) != 0) _exit(2);
+                if (::write(ready[1], "!", 1) != 1) _exit(2);
+                while (moment == writing) writeFastqBatch(w[0], batch.data(), 1000);
+                if (moment == finishing) finishFastqWriter(w[1]);
+                for (;;) pause();
+            }
+            ::close(ready[1]);
+            char byte = 0;
+            EXPECT_EQ(1, ::read(ready[0], &byte, 1));
+            ::close(ready[0]);
+            if (moment == writing) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ::kill(pid, SIGKILL);
+            int status = 0;
+            waitpid(pid, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            std::vector<std::string> after = listing(dir);
+            // A finish that ended before the kill has put the whole file in place.
+            const std::string done = "new.fq " + std::to_string(whole);
+            after.erase(std::remove(after.begin(), after.end(), done), after.end());
+            EXPECT_EQ(before, after);
+            EXPECT_EQ("kept\n", slurp(kept));
+            std::remove(fresh.c_str());
+        }
+        std::remove(kept.c_str());
+        EXPECT_EQ(0, ::rmdir(dir.c_str()));
     }
 }
 

@@ -59,7 +59,8 @@ def _path(path):
         ) from None
 
 
-def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, format=None):
+def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, format=None,
+         sync=True, fasta_width=0):
     """Open a FASTQ/FASTA file, or the two files of paired-end reads, to read or write.
 
     path, path2: str, bytes or os.PathLike; "-" is standard input (standard output for
@@ -74,10 +75,19 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
     level: the compression level, when writing (None or 0: the format's default).
     format: when writing, "plain", "bgzf" (or "gzip") or "zstd"; None picks by the name:
         ".gz" and ".bgz" BGZF, ".zst" zstd, anything else plain.
+    sync: when writing, whether a file is synced to the disk (fdatasync) before it is put in
+        place. False is faster and still never leaves a partial file under the name when the
+        process fails or is killed; what it gives up is a finished file surviving a crash of
+        the machine. Meant for intermediate files.
+    fasta_width: when writing, the most bases on a line of a FASTA entry; 0 (the default)
+        writes each entry's bases on one line. Readers join the lines again. A FASTA entry
+        whose line would start with "+" or ">" is refused (FormatError).
 
     Reading understands plain text, gzip (BGZF too), zstd, xz and bzip2 by their first bytes,
     pipes and FIFOs. A written file is put in place only when the with block ends without an
-    exception; until then it is a temporary file beside it, removed on an exception.
+    exception; until then it is a file without a name (or, where the file system has no such
+    files, a temporary file beside it), removed on an exception. The two files of a pair are
+    both written and synced before either is put in place.
 
     Returns a Reader or PairReader (iterate it for Record objects, or call batches()), or a
     Writer or PairWriter. Raises FileNotFoundError, IsADirectoryError, PermissionError and
@@ -89,8 +99,8 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
     first = _path(path)
     second = None if path2 is None else _path(path2)
     if mode == "r":
-        if level is not None or format is not None:
-            raise ValueError("level and format are for writing")
+        if level is not None or format is not None or sync is not True or fasta_width:
+            raise ValueError("level, format, sync and fasta_width are for writing")
         cls = Reader if second is None else PairReader
         return cls(first, second, batch_bytes, threads)
     if batch_bytes:
@@ -99,6 +109,8 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
         raise ValueError(f"format must be 'plain', 'bgzf', 'gzip', 'zstd' or None, not {format!r}")
     code = _FORMATS[format]
     lvl = 0 if level is None else level
+    if not isinstance(sync, bool):
+        raise TypeError(f"sync must be True or False, not {type(sync).__name__}")
     if second is None:
-        return Writer(first, code, lvl, threads)
-    return PairWriter(first, second, code, lvl, threads)
+        return Writer(first, code, lvl, threads, sync, fasta_width)
+    return PairWriter(first, second, code, lvl, threads, sync, fasta_width)

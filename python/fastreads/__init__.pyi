@@ -128,8 +128,9 @@ class Writer:
     """Writes one file; made by fastreads.open(path, mode="w").
 
     Records are buffered and written a few hundred KB at a time without the GIL. The file is
-    written beside its final name and put in place when the with block ends without an
-    exception (or by close()); on an exception the partial file is removed.
+    written without a name (or beside its final name, where the file system has no unnamed
+    files) and put in place when the with block ends without an exception (or by close()); on
+    an exception the partial file is removed, and a killed process leaves nothing.
     """
 
     def write(self, record: Record) -> None:
@@ -151,7 +152,10 @@ class Writer:
     ) -> bool: ...
 
 class PairWriter:
-    """Writes the two files of paired-end reads in step; made by fastreads.open(p1, p2, mode="w")."""
+    """Writes the two files of paired-end reads in step; made by fastreads.open(p1, p2, mode="w").
+
+    At the end both files are written and synced before either is put in place, so a failure
+    there (a full disk, a failed sync) keeps neither."""
 
     def write(self, first: Record, second: Record) -> None:
         """Writes one pair."""
@@ -181,10 +185,12 @@ def open(
 @overload
 def open(
     path: _Path, path2: None = ..., *, mode: Literal["w"], threads: int = ...,
-    level: Optional[int] = ..., format: Optional[str] = ...,
+    level: Optional[int] = ..., format: Optional[str] = ..., sync: bool = ...,
+    fasta_width: int = ...,
 ) -> Writer: ...
 @overload
 def open(
     path: _Path, path2: _Path, *, mode: Literal["w"], threads: int = ...,
-    level: Optional[int] = ..., format: Optional[str] = ...,
+    level: Optional[int] = ..., format: Optional[str] = ..., sync: bool = ...,
+    fasta_width: int = ...,
 ) -> PairWriter: ...

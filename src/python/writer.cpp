@@ -31,8 +31,16 @@ std::pair<const char *, std::size_t> latin1Bytes(PyObject *text, const char *wha
 class WriterCore {
   public:
     WriterCore(const std::vector<std::string> &paths, std::int32_t format, std::int32_t level,
-               std::int32_t threads) {
+               std::int32_t threads, bool sync, std::int32_t fasta_width) {
         if (threads < 0) throw py::value_error("threads must be 0 or more");
+        if (fasta_width < 0) throw py::value_error("fasta_width must be 0 or more");
+        FastqWriterOptions options{};
+        options.size = sizeof options;
+        options.format = format;
+        options.level = level;
+        options.threads = threads;
+        options.flags = sync ? 0 : FAST_WRITE_NO_SYNC;
+        options.fasta_width = fasta_width;
         for (const std::string &path : paths) {
             if (path.find('\0') != std::string::npos)
                 throw py::value_error("embedded null byte in path");
@@ -43,7 +51,7 @@ class WriterCore {
             FastqWriter *w;
             {
                 py::gil_scoped_release release;
-                w = openFastqWriter(paths[k].c_str(), format, level, threads);
+                w = openFastqWriterWith(paths[k].c_str(), &options);
             }
             if (w == nullptr) {
                 const int error = errno;
@@ -173,11 +181,18 @@ class WriterCore {
             abort();
             throw;
         }
+        // The files of a pair are finished together: both are written and synced before
+        // either is put in place.
         std::string error;
         {
             py::gil_scoped_release release;
-            for (FastqWriter *w : writers_) {
-                if (error.empty() && finishFastqWriter(w) != 0) error = fastqWriterError(w);
+            if (finishFastqWriters(writers_.data(), static_cast<std::int32_t>(writers_.size())) !=
+                0) {
+                for (FastqWriter *w : writers_) {
+                    const char *why = fastqWriterError(w);
+                    if (why && error.empty()) error = why;
+                }
+                if (error.empty()) error = "finishing failed";
             }
         }
         if (!error.empty()) {
@@ -243,11 +258,12 @@ class WriterCore {
 
 struct Writer {
     std::unique_ptr<WriterCore> core;
-    Writer(const std::string &path, std::int32_t format, std::int32_t level, std::int32_t threads)
-        : core(new WriterCore({path}, format, level, threads)) {}
+    Writer(const std::string &path, std::int32_t format, std::int32_t level, std::int32_t threads,
+           bool sync, std::int32_t fasta_width)
+        : core(new WriterCore({path}, format, level, threads, sync, fasta_width)) {}
     Writer(const std::string &first, const std::string &second, std::int32_t format,
-           std::int32_t level, std::int32_t threads)
-        : core(new WriterCore({first, second}, format, level, threads)) {}
+           std::int32_t level, std::int32_t threads, bool sync, std::int32_t fasta_width)
+        : core(new WriterCore({first, second}, format, level, threads, sync, fasta_width)) {}
 };
 struct PairWriter : Writer {
     using Writer::Writer;
@@ -301,11 +317,12 @@ void bindCommon(py::class_<T> &c) {
 
 void bindWriter(py::module_ &m) {
     py::class_<Writer> writer(m, "Writer", "Writes one file; made by fastreads.open(mode='w').");
-    writer.def(py::init<const std::string &, std::int32_t, std::int32_t, std::int32_t>());
+    writer.def(py::init<const std::string &, std::int32_t, std::int32_t, std::int32_t, bool,
+                        std::int32_t>());
     bindCommon(writer);
     py::class_<PairWriter> pair(m, "PairWriter", "Writes two files in step.");
     pair.def(py::init<const std::string &, const std::string &, std::int32_t, std::int32_t,
-                      std::int32_t>());
+                      std::int32_t, bool, std::int32_t>());
     bindCommon(pair);
 }
 

@@ -1,6 +1,9 @@
 """Writing: round trips byte for byte, refusals, files left only by a clean end."""
 
 import gzip
+import os
+import subprocess
+import sys
 
 import pytest
 
@@ -66,6 +69,30 @@ def test_nothing_left_by_an_exception_or_a_dropped_writer(tmp_path):
     assert list(tmp_path.iterdir()) == []
 
 
+@pytest.mark.parametrize("width, text", [
+    (0, b">a\nACGTACG\n>b\n\n>c x\nA+\n"),
+    (3, b">a\nACG\nTAC\nG\n>b\n\n>c x\nA+\n"),
+    (1, None),  # "+" would start a line
+])
+@pytest.mark.parametrize("sync", [True, False])
+def test_wrapped_fasta(tmp_path, width, text, sync):
+    records = [R("a", "ACGTACG"), R("b", ""), R("c", "A+", None, "x")]
+    out = tmp_path / "o.fa"
+    if text is None:
+        with pytest.raises(fastreads.FormatError, match='entry 3 .*base 2: "\\+" would start'):
+            with fastreads.open(out, mode="w", fasta_width=width, sync=sync) as writer:
+                for r in records:
+                    writer.write(r)
+        assert list(tmp_path.iterdir()) == []
+        return
+    with fastreads.open(out, mode="w", fasta_width=width, sync=sync) as writer:
+        for r in records:
+            writer.write(r)
+    assert out.read_bytes() == text
+    with fastreads.open(out) as reader:
+        assert list(reader) == records
+
+
 def test_pairs(tmp_path, fastq_data, fastq_records):
     r1 = write_compressed(tmp_path / "r1.fq", fastq_data, "plain")
     with fastreads.open(r1, r1) as pairs, \
@@ -78,6 +105,24 @@ def test_pairs(tmp_path, fastq_data, fastq_records):
         with fastreads.open(tmp_path / "p1.fq", tmp_path / "p2.fq", mode="w") as out:
             out.write(R("a/1", "A", "I"), R("a/2", "A", "I"))
             out.write(R("b", "A", "I"), R("c", "A", "I"))
+    assert not (tmp_path / "p1.fq").exists() and not (tmp_path / "p2.fq").exists()
+    # A second file that fails at the end, over a file size limit, keeps the first out too.
+    script = (
+        "import resource, signal, sys, fastreads\n"
+        "signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
+        "resource.setrlimit(resource.RLIMIT_FSIZE, (100000, 100000))\n"
+        "R = fastreads.Record\n"
+        "try:\n"
+        "    with fastreads.open(sys.argv[1], sys.argv[2], mode='w', threads=1) as out:\n"
+        "        for k in range(100):\n"
+        "            out.write(R(f'r{k}/1', 'A', 'I'), R(f'r{k}/2', 'A' * 1000, 'I' * 1000))\n"
+        "except OSError as e:\n"
+        "    print(e)\n"
+    )
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    done = subprocess.run([sys.executable, "-c", script, tmp_path / "p1.fq", tmp_path / "p2.fq"],
+                          env=env, capture_output=True, text=True, check=True)
+    assert done.stdout.endswith("File too large\n"), done.stdout + done.stderr
     assert not (tmp_path / "p1.fq").exists() and not (tmp_path / "p2.fq").exists()
 
 
@@ -97,8 +142,13 @@ def test_bad_arguments(tmp_path):
     writer.close()
     with pytest.raises(ValueError, match="closed"):
         writer.write(R("a", "A", "I"))
-    for options in ({"format": "xz"}, {"level": 99}, {"batch_bytes": 5}):
+    for options in ({"format": "xz"}, {"level": 99}, {"batch_bytes": 5}, {"fasta_width": -1}):
         with pytest.raises(ValueError):
             fastreads.open(tmp_path / "z.fq.gz", mode="w", **options)
+    for options in ({"sync": False}, {"fasta_width": 60}):
+        with pytest.raises(ValueError, match="for writing"):
+            fastreads.open(tmp_path / "o.fq", **options)
+    with pytest.raises(TypeError):
+        fastreads.open(tmp_path / "z.fq", mode="w", sync=1)
     with pytest.raises(FileNotFoundError):
         fastreads.open(tmp_path / "none" / "o.fq", mode="w")

@@ -14,8 +14,9 @@
 
 struct FastqWriter {
     fast::Output out;
-    int64_t entries = 0;  // entries accepted so far
-    int kind = -1;        // is_fasta of the last entry accepted, -1 before the first
+    int64_t entries = 0;    // entries accepted so far
+    int kind = -1;          // is_fasta of the last entry accepted, -1 before the first
+    std::size_t width = 0;  // bases per line of a FASTA entry; 0: one line
     bool failed = false;
     int finish_result = 1;  // 0 or -1 once finish ran
     std::string error;      // a refusal of our own; else the output's reason
@@ -71,9 +72,19 @@ bool badQualities(const int8_t *q, std::size_t n) noexcept {
     return std::memchr(q, 0xff, n < 20 ? n : 20) != nullptr;
 }
 
-// Why `e`, written after an entry of kind `before` (-1: none), would not read back as itself;
-// nullptr when it would.
-const char *refusal(const SeqEntry &e, int before) noexcept {
+// The first base of a line after the first, of bases written in lines of `width`, that would
+// end the bases ("+" or ">"), or n.
+std::size_t lineStartEnding(const char *bases, std::size_t n, std::size_t width) noexcept {
+    if (width == 0) return n;
+    for (std::size_t i = width; i < n; i += width)
+        if (bases[i] == '+' || bases[i] == '>') return i;
+    return n;
+}
+
+// Why `e`, written after an entry of kind `before` (-1: none) with FASTA lines of `width`
+// bases, would not read back as itself; nullptr when it would. `at` gets the place of a base
+// that is refused.
+const char *refusal(const SeqEntry &e, int before, std::size_t width, std::size_t &at) noexcept {
     if (e.is_fasta != 0 && e.is_fasta != 1) return "is_fasta is neither 0 nor 1";
     if (!e.name) return "it has no name";
     if (std::strpbrk(e.name, " \n"))
@@ -89,6 +100,9 @@ const char *refusal(const SeqEntry &e, int before) noexcept {
     if (n > 0 && (e.bases[0] == '+' || e.bases[0] == '>'))
         return e.bases[0] == '+' ? "its first base is \"+\", which would end its bases"
                                  : "its first base is \">\", which would end its bases";
+    if (e.is_fasta && (at = lineStartEnding(e.bases, n, width)) < n)
+        return e.bases[at] == '+' ? "\"+\" would start a line of its bases and end them"
+                                  : "\">\" would start a line of its bases and end them";
     if (!e.is_fasta && badQualities(e.quals, n)) {
         for (std::size_t i = 0;; ++i) {
             if (e.quals[i] == -33) return "its quality value -33 would be a zero byte";
@@ -110,9 +124,12 @@ bool check(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept {
     int kind = w.kind;
     for (int32_t i = 0; i < count; ++i) {
         const SeqEntry &e = entries[i];
-        if (const char *why = refusal(e, kind)) {
-            w.fail("entry %lld (\"%.100s\") cannot be written: %s",
-                   static_cast<long long>(w.entries + i + 1), e.name ? e.name : "", why);
+        std::size_t at = 0;
+        if (const char *why = refusal(e, kind, w.width, at)) {
+            char place[48] = "";
+            if (at > 0) std::snprintf(place, sizeof place, "base %zu: ", at + 1);
+            w.fail("entry %lld (\"%.100s\") cannot be written: %s%s",
+                   static_cast<long long>(w.entries + i + 1), e.name ? e.name : "", place, why);
             return false;
         }
         kind = e.is_fasta;
@@ -124,14 +141,38 @@ inline char phred(char q) noexcept {
     return static_cast<char>(static_cast<unsigned char>(q) + 33);
 }
 
+// Copies n bases to p in lines of `width` (0: one line), each ended by a line feed, as one
+// line feed alone for no bases; returns the end.
+char *putLines(char *p, const char *bases, std::size_t n, std::size_t width) noexcept {
+    if (width == 0 || n <= width) {
+        if (n) std::memcpy(p, bases, n);
+        p += n;
+        *p++ = '\n';
+        return p;
+    }
+    for (std::size_t i = 0; i < n; i += width) {
+        const std::size_t k = std::min(width, n - i);
+        std::memcpy(p, bases + i, k);
+        p += k;
+        *p++ = '\n';
+    }
+    return p;
+}
+
+// The line feeds of n bases written in lines of `width`.
+std::size_t lineFeeds(std::size_t n, std::size_t width) noexcept {
+    return width == 0 || n <= width ? 1 : (n + width - 1) / width;
+}
+
 // Puts one entry, in the current slot when it fits there whole.
-bool put(Output &out, const SeqEntry &e) noexcept {
+bool put(Output &out, const SeqEntry &e, std::size_t width) noexcept {
     const std::size_t name = std::strlen(e.name);
     const std::size_t comment = e.comment ? std::strlen(e.comment) : 0;
     const std::size_t n = static_cast<std::size_t>(e.length);
     const bool fastq = !e.is_fasta;
-    const std::size_t need =
-        1 + name + (e.comment ? 1 + comment : 0) + 1 + n + 1 + (fastq ? 2 + n + 1 : 0);
+    if (fastq) width = 0;
+    const std::size_t need = 1 + name + (e.comment ? 1 + comment : 0) + 1 + n +
+                             lineFeeds(n, width) + (fastq ? 2 + n + 1 : 0);
     std::size_t room;
     char *p = out.room(room);
     if (need <= room) {
@@ -144,9 +185,7 @@ bool put(Output &out, const SeqEntry &e) noexcept {
             p += comment;
         }
         *p++ = '\n';
-        if (n) std::memcpy(p, e.bases, n);
-        p += n;
-        *p++ = '\n';
+        p = putLines(p, e.bases, n, width);
         if (fastq) {
             *p++ = '+';
             *p++ = '\n';
@@ -160,8 +199,10 @@ bool put(Output &out, const SeqEntry &e) noexcept {
     }
     const char mark = fastq ? '@' : '>';
     bool ok = out.put(&mark, 1) && out.put(e.name, name) &&
-              (!e.comment || (out.put(" ", 1) && out.put(e.comment, comment))) &&
-              out.put("\n", 1) && (n == 0 || out.put(e.bases, n)) && out.put("\n", 1);
+              (!e.comment || (out.put(" ", 1) && out.put(e.comment, comment))) && out.put("\n", 1);
+    const std::size_t line = width == 0 || n <= width ? n : width;
+    for (std::size_t i = 0; ok && (i < n || i == 0); i += line)
+        ok = (n == 0 || out.put(e.bases + i, std::min(line, n - i))) && out.put("\n", 1);
     if (ok && fastq)
         ok = out.put("+\n", 2) &&
              (n == 0 || out.putMapped(reinterpret_cast<const char *>(e.quals), n, phred)) &&
@@ -171,7 +212,7 @@ bool put(Output &out, const SeqEntry &e) noexcept {
 
 bool putAll(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept {
     for (int32_t i = 0; i < count; ++i) {
-        if (!put(w.out, entries[i])) {
+        if (!put(w.out, entries[i], w.width)) {
             w.failed = true;
             return false;
         }
@@ -191,10 +232,34 @@ bool arguments(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept 
 
 }  // namespace
 
-FastqWriter *fast::openWriter(const char *path, int32_t format, int32_t level, int32_t threads,
-                              std::size_t slot_bytes) noexcept {
+FastqWriter *fast::openWriter(const char *path, const FastqWriterOptions *options,
+                              std::size_t slot_bytes, bool unnamed) noexcept {
+    // The fields of the first version; a larger size is of a later header, whose fields past
+    // these must be left at zero.
+    constexpr std::size_t kFirstSize = 6 * sizeof(int32_t);
+    FastqWriterOptions o{};
+    o.size = sizeof o;
+    if (options) {
+        if (options->size < static_cast<int32_t>(kFirstSize)) {
+            errno = EINVAL;
+            return nullptr;
+        }
+        const std::size_t size = static_cast<std::size_t>(options->size);
+        const unsigned char *bytes = reinterpret_cast<const unsigned char *>(options);
+        for (std::size_t i = sizeof o; i < size; ++i) {
+            if (bytes[i] != 0) {
+                errno = EINVAL;
+                return nullptr;
+            }
+        }
+        std::memcpy(&o, options, std::min(size, sizeof o));
+    }
+    if ((o.flags & ~FAST_WRITE_NO_SYNC) != 0 || o.fasta_width < 0) {
+        errno = EINVAL;
+        return nullptr;
+    }
     const fast::FormatInfo *f = nullptr;
-    switch (path ? format : -1) {
+    switch (path ? o.format : -1) {
         case FAST_WRITE_AUTO:
             f = fast::formatOfPath(path);
             break;
@@ -220,7 +285,14 @@ FastqWriter *fast::openWriter(const char *path, int32_t format, int32_t level, i
         errno = ENOMEM;
         return nullptr;
     }
-    if (!w->out.open(path, f, level, threads, slot_bytes)) {
+    w->width = static_cast<std::size_t>(o.fasta_width);
+    fast::OutputSettings settings;
+    settings.level = o.level;
+    settings.threads = o.threads;
+    settings.sync = (o.flags & FAST_WRITE_NO_SYNC) == 0;
+    settings.unnamed = unnamed;
+    settings.slot_bytes = slot_bytes;
+    if (!w->out.open(path, f, settings)) {
         const int error = errno;
         delete w;
         errno = error;
@@ -232,7 +304,16 @@ FastqWriter *fast::openWriter(const char *path, int32_t format, int32_t level, i
 extern "C" {
 
 FastqWriter *openFastqWriter(const char *path, int32_t format, int32_t level, int32_t threads) {
-    return fast::openWriter(path, format, level, threads, 0);
+    FastqWriterOptions o{};
+    o.size = sizeof o;
+    o.format = format;
+    o.level = level;
+    o.threads = threads;
+    return fast::openWriter(path, &o, 0);
+}
+
+FastqWriter *openFastqWriterWith(const char *path, const FastqWriterOptions *options) {
+    return fast::openWriter(path, options, 0);
 }
 
 int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t count) {
@@ -281,11 +362,54 @@ int32_t finishFastqWriter(FastqWriter *writer) {
         errno = EINVAL;
         return -1;
     }
-    FastqWriter &w = *writer;
-    if (w.finish_result <= 0) return w.finish_result;
-    w.finish_result = w.usable() && w.out.finish() ? 0 : -1;
-    if (w.finish_result < 0) w.failed = true;
-    return w.finish_result;
+    return finishFastqWriters(&writer, 1);
+}
+
+int32_t finishFastqWriters(FastqWriter **writers, int32_t count) {
+    if (count < 0 || (count > 0 && !writers)) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        bool twice = false;
+        for (int32_t k = 0; k < i; ++k) twice |= writers[k] == writers[i];
+        if (!writers[i] || twice) {
+            errno = EINVAL;
+            return -1;
+        }
+    }
+    // The writers not finished yet, whose files are to be put in place here.
+    const auto open = [&](int32_t i) { return writers[i]->finish_result > 0; };
+    // The failure of file `bad` is every open writer's; -1.
+    const auto failAll = [&](int32_t bad) -> int32_t {
+        for (int32_t i = 0; i < count; ++i) {
+            FastqWriter &w = *writers[i];
+            if (i != bad && open(i) && count > 1)
+                w.fail("file %d: %s", bad + 1, fastqWriterError(writers[bad]));
+            if (open(i) || w.finish_result < 0) {
+                w.failed = true;
+                w.finish_result = -1;
+            }
+        }
+        return -1;
+    };
+    for (int32_t i = 0; i < count; ++i)
+        if (writers[i]->finish_result < 0) return failAll(i);
+    // Every file is written and synced before any is named, and every one named before any
+    // is renamed, so that a failure up to the renames keeps none. One file alone is linked
+    // straight onto its name where nothing is there.
+    for (int32_t i = 0; i < count; ++i)
+        if (open(i) && (!writers[i]->usable() || !writers[i]->out.complete())) return failAll(i);
+    if (count > 1) {
+        for (int32_t i = 0; i < count; ++i)
+            if (open(i) && !writers[i]->out.stage()) return failAll(i);
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!open(i)) continue;
+        if (!writers[i]->out.place(count == 1)) return failAll(i);
+        writers[i]->finish_result = 0;
+    }
+    return 0;
 }
 
 const char *fastqWriterError(const FastqWriter *writer) {

@@ -42,40 +42,119 @@ int cores() noexcept {
     return n < 1 ? 1 : n > kMostHelpers ? kMostHelpers : static_cast<int>(n);
 }
 
-// Creates a new file beside `path` with a name of its own ("dir/.name.XXXXXXXX.part"), as open(2)
-// would create `path`; -1 with errno.
-int createBeside(const std::string &path, std::string &temp) noexcept {
+// A name of its own beside `path`, "dir/.name.XXXXXXXX.part", with eight random letters.
+std::string besideName(const std::string &path, int attempt) {
     const std::size_t slash = path.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const std::string base = path.substr(slash == std::string::npos ? 0 : slash + 1);
     static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    unsigned char random[8];
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        const uint64_t v = static_cast<uint64_t>(::getpid()) * 0x9e3779b97f4a7c15u +
+                           static_cast<uint64_t>(attempt) + reinterpret_cast<uintptr_t>(&path);
+        std::memcpy(random, &v, sizeof random);
+    }
+    char tag[9];
+    for (int i = 0; i < 8; ++i) tag[i] = kDigits[random[i] % 36];
+    tag[8] = 0;
+    return dir + "." + base + "." + tag + ".part";
+}
+
+// Tries `make` on fresh names beside `path` until one does not exist yet; the result of the
+// last try, with the name in `temp`.
+template <class Make>
+int besideTries(const std::string &path, std::string &temp, Make make) {
     for (int attempt = 0; attempt < 64; ++attempt) {
-        unsigned char random[8];
-        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-            const uint64_t v = static_cast<uint64_t>(::getpid()) * 0x9e3779b97f4a7c15u +
-                               static_cast<uint64_t>(attempt) + reinterpret_cast<uintptr_t>(&temp);
-            std::memcpy(random, &v, sizeof random);
-        }
-        char tag[9];
-        for (int i = 0; i < 8; ++i) tag[i] = kDigits[random[i] % 36];
-        tag[8] = 0;
-        temp = dir + "." + base + "." + tag + ".part";
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        temp = besideName(path, attempt);
+        const int rc = make(temp);
+        if (rc >= 0 || errno != EEXIST) return rc;
     }
     return -1;
+}
+
+// Creates a new file beside `path` with a name of its own, as open(2) would create `path`; -1
+// with errno.
+int createBeside(const std::string &path, std::string &temp) {
+    return besideTries(path, temp, [](const std::string &name) {
+        return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    });
+}
+
+// The folder of `path`, for an unnamed file in it.
+std::string folderOf(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
 }
 
 }  // namespace
 
 Output::~Output() {
     stopHelpers();
+    // An unnamed file goes with its descriptor.
     if (own_fd_ && fd_ >= 0) ::close(fd_);
     if (!temp_.empty() && !finished_) ::unlink(temp_.c_str());
 }
 
-bool Output::open(const char *path, const FormatInfo *format, int level, int threads,
-                  std::size_t slot_bytes) noexcept {
+// An unnamed file in the final name's folder, created as open(2) would create the name, which
+// is given a name by link(). False, with nothing open, where the file system has no unnamed
+// files or /proc is not there to link one by.
+bool Output::openUnnamed() noexcept {
+#ifdef O_TMPFILE
+    try {
+        const int fd = ::open(folderOf(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd < 0) return false;
+        char proc[40];
+        std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+        struct stat st;
+        if (::stat(proc, &st) != 0) {
+            ::close(fd);
+            return false;
+        }
+        fd_ = fd;
+        unnamed_ = true;
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+#else
+    return false;
+#endif
+}
+
+// Gives the unnamed file the name `name`, which must not exist; false with errno (EEXIST when
+// it does).
+bool Output::link(const std::string &name) noexcept {
+    char proc[40];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_);
+    if (::linkat(AT_FDCWD, proc, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+#ifdef AT_EMPTY_PATH
+    // Without /proc, a process that may read any folder links the descriptor itself.
+    const int error = errno;
+    if (error == ENOENT && ::linkat(fd_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0)
+        return true;
+    errno = error;
+#endif
+    return false;
+}
+
+// Closes the file, checked.
+bool Output::closeFile() noexcept {
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && errno != EINTR) {
+        fail(errno);
+        return false;
+    }
+    return true;
+}
+
+bool Output::open(const char *path, const FormatInfo *format,
+                  const OutputSettings &settings) noexcept {
+    const int level = settings.level, threads = settings.threads;
+    const std::size_t slot_bytes = settings.slot_bytes;
+    sync_ = settings.sync;
     const WriterInfo *w = format ? format->writer : nullptr;
     if (!path || threads < 0 || (format && !w) ||
         (w ? level != 0 && (level < w->min_level || level > w->max_level) : level != 0)) {
@@ -111,8 +190,10 @@ bool Output::open(const char *path, const FormatInfo *format, int level, int thr
                     path_ = real;
                     std::free(real);
                 }
-                fd_ = createBeside(path_, temp_);
-                if (fd_ < 0) temp_.clear();
+                if (!settings.unnamed || !openUnnamed()) {
+                    fd_ = createBeside(path_, temp_);
+                    if (fd_ < 0) temp_.clear();
+                }
             }
             if (fd_ < 0) return false;
             own_fd_ = true;
@@ -304,7 +385,8 @@ void Output::stopHelpers() noexcept {
         if (t.joinable()) t.join();
 }
 
-bool Output::finish() noexcept {
+bool Output::complete() noexcept {
+    if (completed_) return !failed();
     if (finished_ || fd_ < 0) return false;
     if (!submit(true)) return false;
     if (!helpers_.empty()) {
@@ -314,22 +396,66 @@ bool Output::finish() noexcept {
     stopHelpers();
     if (failed()) return false;
     if (own_fd_) {
-        // A file that is renamed into place must be on the disk first; a pipe or a device has
-        // nothing to sync.
-        if (!temp_.empty() && ::fdatasync(fd_) != 0) {
+        // A file that is put in place must be on the disk first, unless the caller gives that
+        // up; a pipe or a device has nothing to sync, and is done with.
+        const bool placing = unnamed_ || !temp_.empty();
+        if (placing && sync_ && ::fdatasync(fd_) != 0) {
             fail(errno);
             return false;
         }
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0 && errno != EINTR) {
+        // An unnamed file stays open until it is linked.
+        if (!unnamed_ && !closeFile()) return false;
+    }
+    completed_ = true;
+    return true;
+}
+
+bool Output::stage() noexcept {
+    if (!completed_ || failed()) return false;
+    if (!unnamed_) return true;
+    try {
+        if (besideTries(path_, temp_,
+                        [this](const std::string &name) { return link(name) ? 0 : -1; }) != 0) {
+            const int error = errno;
+            temp_.clear();
+            fail(error);
+            return false;
+        }
+    } catch (const std::bad_alloc &) {
+        temp_.clear();
+        fail(ENOMEM);
+        return false;
+    }
+    // From here to the rename the file has a name beside the final one, which the
+    // destructor removes when it is not put in place.
+    unnamed_ = false;
+    return closeFile();
+}
+
+bool Output::place(bool alone) noexcept {
+    if (finished_) return true;
+    if (!completed_ || failed()) return false;
+    if (unnamed_ && alone) {
+        // Where nothing has the name, the link puts the file in place at once; a file that is
+        // there stays until the rename replaces it.
+        if (link(path_)) {
+            unnamed_ = false;
+            if (!closeFile()) {
+                ::unlink(path_.c_str());
+                return false;
+            }
+            finished_ = true;
+            return true;
+        }
+        if (errno != EEXIST) {
             fail(errno);
             return false;
         }
-        if (!temp_.empty() && ::rename(temp_.c_str(), path_.c_str()) != 0) {
-            fail(errno);
-            return false;
-        }
+    }
+    if (!stage()) return false;
+    if (!temp_.empty() && ::rename(temp_.c_str(), path_.c_str()) != 0) {
+        fail(errno);
+        return false;
     }
     finished_ = true;
     return true;

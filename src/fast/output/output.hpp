@@ -4,9 +4,11 @@
 //
 // Text is put into slots of a fixed size. A full slot is handed to the helpers, which compress
 // it (several at once where the format's blocks are compressed apart) and write the slots in
-// order, while the caller fills the next one. A regular file is written beside its final name
-// and renamed onto it by finish(), only once every byte is written and synced; anything else
-// (standard output, a pipe, a FIFO, a device) is written directly.
+// order, while the caller fills the next one. A regular file is written to a new file in its
+// folder and put in place by finish(), only once every byte is written and synced; anything else
+// (standard output, a pipe, a FIFO, a device) is written directly. The new file has no name
+// (O_TMPFILE) until it is linked in at the end, so that a killed process leaves nothing; where
+// the file system refuses that, it is named ".NAME.XXXXXXXX.part" beside the final name.
 #ifndef FAST_OUTPUT_HPP
 #define FAST_OUTPUT_HPP
 
@@ -26,6 +28,15 @@
 
 namespace fast {
 
+// How a file is written and put in place.
+struct OutputSettings {
+    int level = 0;               // 0: the format's default
+    int threads = 0;             // at most, the caller's included: 0 as many as help, 1 no helper
+    bool sync = true;            // fdatasync before the file is put in place
+    bool unnamed = true;         // an unnamed file where the system has them; else a ".part" file
+    std::size_t slot_bytes = 0;  // 0: about 1 MiB; else rounded up to whole blocks
+};
+
 class Output {
   public:
     Output() noexcept = default;
@@ -36,13 +47,11 @@ class Output {
     Output &operator=(const Output &) = delete;
 
     // Opens `path` ("-": standard output) for text in `format` (nullptr: plain; else a format
-    // with a writer) at `level` (0: the format's default) with at most `threads` threads in
-    // all, the caller's included (0: as many as help, 1: no helper). False with errno set:
-    // EINVAL for a level the format does not take, ENOENT, EACCES, EISDIR, ... for a path that
-    // cannot be created, ENOMEM. Text goes out in slots of about 1 MiB, or of `slot_bytes`
-    // rounded up to whole blocks of the format (tests want slots that entries cross).
-    bool open(const char *path, const FormatInfo *format, int level, int threads,
-              std::size_t slot_bytes = 0) noexcept;
+    // with a writer) as `settings` say. False with errno set: EINVAL for a level the format
+    // does not take or a negative thread count, ENOENT, EACCES, EISDIR, ... for a path that
+    // cannot be created, ENOMEM. Text goes out in slots of about 1 MiB, or of the settings'
+    // slot_bytes rounded up to whole blocks of the format (tests want slots that entries cross).
+    bool open(const char *path, const FormatInfo *format, const OutputSettings &settings) noexcept;
 
     // Puts n bytes of text.
     bool put(const void *p, std::size_t n) noexcept {
@@ -81,9 +90,21 @@ class Output {
     bool failed() const noexcept { return failed_.load(std::memory_order_acquire); }
     const char *why() const noexcept { return failed() ? why_ : nullptr; }
 
-    // Writes what is left and the format's end, waits for the helpers, syncs, closes and
-    // renames onto the final name. True only when all of that succeeded; once only.
-    bool finish() noexcept;
+    // Writes what is left and the format's end, waits for the helpers, syncs, closes and puts
+    // the file in place. True only when all of that succeeded; once only. It is complete(),
+    // then place() with `alone`.
+    bool finish() noexcept { return complete() && place(true); }
+
+    // The steps of finish(), so that several files can be completed before any is put in
+    // place. complete() writes and syncs; stage() names an unnamed file beside its final name
+    // and closes every file; place() renames it onto the name (`alone`: an unnamed file is
+    // linked straight onto a name where nothing is, and staged only to replace a file). Each
+    // is true on success and false, with the failure recorded, on any failure before or now.
+    bool complete() noexcept;
+    bool stage() noexcept;
+    bool place(bool alone) noexcept;
+    // Whether place() succeeded.
+    bool placed() const noexcept { return finished_; }
 
   private:
     struct Slot {
@@ -102,11 +123,17 @@ class Output {
     void writer() noexcept;
     void fail(int error) noexcept;
     void stopHelpers() noexcept;
+    bool openUnnamed() noexcept;
+    bool link(const std::string &name) noexcept;
+    bool closeFile() noexcept;
 
     int fd_ = -1;
     bool own_fd_ = false;
     bool finished_ = false;
-    std::string path_, temp_;  // temp_ empty when writing directly
+    bool completed_ = false;
+    bool sync_ = true;
+    bool unnamed_ = false;     // fd_ is a file without a name yet
+    std::string path_, temp_;  // temp_ empty when writing directly or unnamed
     const FormatInfo *format_ = nullptr;
 
     std::unique_ptr<Slot[]> slots_;
