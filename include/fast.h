@@ -511,10 +511,23 @@ int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t co
  *   entry N has unpaired names: "a/1" in the first file, "b/2" in the second
  * and any failure of either writer (a refusal, an output failure, one before this call)
  * fails the other too ("first file: ..." or "second file: ..."), so that paired files end
- * with the same entries, or neither is kept. Returns 0 or -1, as writeFastqBatch(); two
- * distinct writers are needed (EINVAL). */
+ * with the same entries, or neither is kept. Returns 0 or -1, as writeFastqBatch().
+ * Interleaved pairs: given the same writer twice, writes each pair's mates in turn into its one
+ * file (entries 2i and 2i + 1), as readFastqPairBatch() reads them back from one stream given
+ * twice; mates that do not pair fail it with "entries 3 and 4 have unpaired names: "a/1" and
+ * "b/2"". */
 int32_t writeFastqPairBatch(FastqWriter *first, FastqWriter *second, const SeqEntry *first_entries,
                             const SeqEntry *second_entries, int32_t count);
+
+/* Writes `count` entries to each of n >= 1 distinct writers, entry i of entries[k] to
+ * writers[k], as writeFastqPairBatch() writes two: the files of single-cell or indexed runs.
+ * Every name is checked against the first file's with the pair rule ("entry 3 has unpaired
+ * names: "a" in the first file, "b" in the third"), every batch is checked whole before
+ * anything is written, and any writer's failure fails them all ("third file: ..."). Returns
+ * 0 or -1; EINVAL for a NULL argument, n < 1 or a writer given twice. Finish them together
+ * with finishFastqWriters(). */
+int32_t writeFastqBatches(FastqWriter *const *writers, int32_t n, const SeqEntry *const *entries,
+                          int32_t count);
 
 /* Does all the work that remains: writes the text still buffered and the format's end (the
  * empty BGZF block that ends the file, the end of the zstd frame), waits for the helpers,

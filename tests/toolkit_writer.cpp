@@ -424,47 +424,82 @@ TEST(Writer, PairsAreCheckedAndEndTogether) {
         {"r1", "r1/2\tRG:Z:1", ""},
         {"r 1", "r1", "entry 3 (\"r 1\") cannot be written: its name holds a blank"},
     };
-    const std::string a = scratch("pair_1.fq.gz"), b = scratch("pair_2.fq.zst");
+    const std::string a = scratch("pair_1.fq.gz"), b = scratch("pair_2.fq.zst"),
+                      c3 = scratch("pair_3.fq");
     const int32_t second_format =
         fast_test::reads(fast::Format::zstd) ? FAST_WRITE_AUTO : FAST_WRITE_BGZF;
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.first) + " / " + c.second);
-        Made x[3] = {fastq("p/1", "AC"), fastq("q/1", "AC"), fastq(c.first, "ACG")};
-        Made y[3] = {fastq("p/2", "GT"), fastq("q/2", "GT"), fastq(c.second, "TTT")};
-        SeqEntry ex[3], ey[3];
-        for (int i = 0; i < 3; ++i) {
-            ex[i] = x[i].entry();
-            ey[i] = y[i].entry();
+    // Each case as two files, as one file of interleaved mates (the pair is entries 5 and 6),
+    // and as three files in step (the third named as the first).
+    enum Shape { two, interleaved, three };
+    for (const Case &c : cases)
+        for (const Shape shape : {two, interleaved, three}) {
+            SCOPED_TRACE(std::string(c.first) + " / " + c.second + ", shape " +
+                         std::to_string(shape));
+            std::string error = c.error;
+            if (shape == interleaved && error.rfind("entry 3 has", 0) == 0)
+                error = "entries 5 and 6 have unpaired names";
+            else if (shape == interleaved && !error.empty())
+                error.replace(0, 7, "entry 5");
+            Made x[3] = {fastq("p/1", "AC"), fastq("q/1", "AC"), fastq(c.first, "ACG")};
+            Made y[3] = {fastq("p/2", "GT"), fastq("q/2", "GT"), fastq(c.second, "TTT")};
+            SeqEntry ex[3], ey[3];
+            for (int i = 0; i < 3; ++i) {
+                ex[i] = x[i].entry();
+                ey[i] = y[i].entry();
+            }
+            FastqWriter *first = openFastqWriter(a.c_str(), FAST_WRITE_AUTO, 0, 0);
+            FastqWriter *second =
+                shape == interleaved ? first : openFastqWriter(b.c_str(), second_format, 0, 0);
+            FastqWriter *third = shape == three ? openFastqWriter(c3.c_str(), 0, 0, 1) : nullptr;
+            ASSERT_TRUE(first && second && (shape != three || third));
+            FastqWriter *all[] = {first, second, third};
+            const int32_t files = shape == three ? 3 : shape == two ? 2 : 1;
+            const auto write = [&](int from, int32_t n) {
+                if (shape != three)
+                    return writeFastqPairBatch(first, second, ex + from, ey + from, n);
+                const SeqEntry *batches[] = {ex + from, ey + from, ex + from};
+                return writeFastqBatches(all, 3, batches, n);
+            };
+            ASSERT_EQ(0, write(0, 2));
+            const int32_t rc = write(2, 1);
+            if (error.empty()) {
+                EXPECT_EQ(0, rc);
+                EXPECT_EQ(0, finishFastqWriters(all, files));
+                const toolkit::Streamed s1 = toolkit::streamed(a.c_str(), 0, 1);
+                if (shape == interleaved) {
+                    const SeqEntry turns[] = {ex[0], ey[0], ex[1], ey[1], ex[2], ey[2]};
+                    EXPECT_EQ(show(turns, 6), s1.records);
+                    // Read back as pairs from the one file.
+                    FastqStream *s = openFastqStream(a.c_str(), 1, 1);
+                    SeqEntry *u = nullptr, *v = nullptr;
+                    int32_t pairs = 0, n;
+                    while ((n = readFastqPairBatch(s, s, &u, &v)) > 0) {
+                        EXPECT_EQ(show(ey + pairs, n), show(v, n));
+                        pairs += n;
+                    }
+                    EXPECT_EQ(0, n);
+                    EXPECT_EQ(3, pairs);
+                    closeFastqStream(s);
+                } else {
+                    EXPECT_EQ(show(ex, 3), s1.records);
+                    EXPECT_EQ(show(ey, 3), toolkit::streamed(b.c_str(), 0, 1).records);
+                    if (shape == three) {
+                        EXPECT_EQ(show(ex, 3), toolkit::streamed(c3.c_str(), 0, 1).records);
+                    }
+                }
+            } else {
+                EXPECT_EQ(-1, rc);
+                EXPECT_EQ(error, std::string(fastqWriterError(first)).substr(0, error.size()));
+                // Every writer fails, and no file is kept.
+                for (int32_t i = 0; i < files; ++i) EXPECT_NE(nullptr, fastqWriterError(all[i]));
+                EXPECT_EQ(-1, finishFastqWriters(all, files));
+            }
+            for (int32_t i = 0; i < files; ++i) closeFastqWriter(all[i]);
+            EXPECT_EQ(error.empty(), exists(a));
+            EXPECT_EQ(error.empty() && shape != interleaved, exists(b));
+            EXPECT_EQ(error.empty() && shape == three, exists(c3));
+            for (const std::string *path : {&a, &b, &c3}) std::remove(path->c_str());
         }
-        FastqWriter *first = openFastqWriter(a.c_str(), FAST_WRITE_AUTO, 0, 0);
-        FastqWriter *second = openFastqWriter(b.c_str(), second_format, 0, 0);
-        ASSERT_TRUE(first && second);
-        ASSERT_EQ(0, writeFastqPairBatch(first, second, ex, ey, 2));
-        const int32_t rc = writeFastqPairBatch(first, second, ex + 2, ey + 2, 1);
-        if (c.error.empty()) {
-            EXPECT_EQ(0, rc);
-            EXPECT_EQ(0, finishFastqWriter(first));
-            EXPECT_EQ(0, finishFastqWriter(second));
-            const toolkit::Streamed s1 = toolkit::streamed(a.c_str(), 0, 1);
-            const toolkit::Streamed s2 = toolkit::streamed(b.c_str(), 0, 1);
-            EXPECT_EQ(show(ex, 3), s1.records);
-            EXPECT_EQ(show(ey, 3), s2.records);
-        } else {
-            EXPECT_EQ(-1, rc);
-            const std::string error = fastqWriterError(first);
-            EXPECT_EQ(c.error, error.substr(0, c.error.size()));
-            // Both writers fail, and neither file is kept.
-            EXPECT_NE(nullptr, fastqWriterError(second));
-            EXPECT_EQ(-1, finishFastqWriter(first));
-            EXPECT_EQ(-1, finishFastqWriter(second));
-        }
-        closeFastqWriter(first);
-        closeFastqWriter(second);
-        EXPECT_EQ(c.error.empty(), exists(a));
-        EXPECT_EQ(c.error.empty(), exists(b));
-        std::remove(a.c_str());
-        std::remove(b.c_str());
-    }
 
     // Finished together, a second file that fails at its end (over a file size limit, its
     // text written only then) keeps the first out of place too, and the files that were

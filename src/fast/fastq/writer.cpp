@@ -9,6 +9,7 @@
 
 #include "fast.h"
 #include "fastq/scan.hpp"
+#include "fastq/textio.hpp"
 #include "fastq/writer.hpp"
 #include "output/output.hpp"
 
@@ -20,6 +21,9 @@ struct FastqWriter {
     bool failed = false;
     int finish_result = 1;  // 0 or -1 once finish ran
     std::string error;      // a refusal of our own; else the output's reason
+    // Interleaved pairs: both mates of each pair in turn, put as one batch.
+    fast::MallocPtr<SeqEntry> turns;
+    std::size_t turns_cap = 0;
 
     [[gnu::format(printf, 2, 3)]] void fail(const char *format, ...) noexcept {
         if (failed) return;
@@ -230,6 +234,34 @@ bool arguments(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept 
     return false;
 }
 
+// Both mates of each pair in turn into one file, checked as the interleaved reader pairs them.
+int32_t writeInterleaved(FastqWriter &w, const SeqEntry *first, const SeqEntry *second,
+                         int32_t count) noexcept {
+    if (!w.usable() || !arguments(w, first, count) || !arguments(w, second, count)) return -1;
+    const std::size_t turns = 2 * static_cast<std::size_t>(count);
+    if (turns > w.turns_cap) {
+        if (!fast::resize(w.turns, turns)) {
+            w.fail("out of memory");
+            return -1;
+        }
+        w.turns_cap = turns;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        w.turns.get()[2 * i] = first[i];
+        w.turns.get()[2 * i + 1] = second[i];
+    }
+    const SeqEntry *both = w.turns.get();
+    if (!check(w, both, 2 * count)) return -1;
+    for (int32_t i = 0; i < count; ++i)
+        if (!fast::namesPair(first[i].name, second[i].name)) {
+            const long long at = w.entries + 2 * i + 1;
+            w.fail("entries %lld and %lld have unpaired names: \"%.100s\" and \"%.100s\"", at,
+                   at + 1, first[i].name, second[i].name);
+            return -1;
+        }
+    return putAll(w, both, 2 * count) ? 0 : -1;
+}
+
 }  // namespace
 
 FastqWriter *fast::openWriter(const char *path, const FastqWriterOptions *options,
@@ -330,30 +362,59 @@ int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t co
 
 int32_t writeFastqPairBatch(FastqWriter *first, FastqWriter *second, const SeqEntry *first_entries,
                             const SeqEntry *second_entries, int32_t count) {
-    if (!first || !second || first == second) {
-        if (first && first == second) first->fail("a pair is written to two writers");
+    if (!first || !second) {
         errno = EINVAL;
         return -1;
     }
-    FastqWriter &a = *first, &b = *second;
-    // Either writer's failure is both's: paired files end with the same entries or neither is
-    // kept.
-    const auto both = [&]() -> int32_t {
-        if (a.failed && !b.failed) b.fail("first file: %s", fastqWriterError(&a));
-        if (b.failed && !a.failed) a.fail("second file: %s", fastqWriterError(&b));
+    if (first == second) return writeInterleaved(*first, first_entries, second_entries, count);
+    FastqWriter *const writers[] = {first, second};
+    const SeqEntry *const entries[] = {first_entries, second_entries};
+    return writeFastqBatches(writers, 2, entries, count);
+}
+
+int32_t writeFastqBatches(FastqWriter *const *writers, int32_t n, const SeqEntry *const *entries,
+                          int32_t count) {
+    if (!writers || !entries || n < 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    for (int32_t i = 0; i < n; ++i)
+        for (int32_t j = 0; j <= i; ++j)
+            if (!writers[i] || (j < i && writers[i] == writers[j])) {
+                errno = EINVAL;
+                return -1;
+            }
+    char spare[16];
+    // Any writer's failure is every writer's: files in step end with the same entries or none
+    // is kept.
+    const auto all = [&]() -> int32_t {
+        for (int32_t k = 0; k < n; ++k) {
+            if (!writers[k]->failed) continue;
+            for (int32_t i = 0; i < n; ++i)
+                if (!writers[i]->failed)
+                    writers[i]->fail("%s file: %s", fast::fileOrdinal(k, spare),
+                                     fastqWriterError(writers[k]));
+        }
         return -1;
     };
-    if (!a.usable() || !b.usable()) return both();
-    if (!arguments(a, first_entries, count) || !arguments(b, second_entries, count)) return both();
-    if (!check(a, first_entries, count) || !check(b, second_entries, count)) return both();
-    for (int32_t i = 0; i < count; ++i) {
-        const SeqEntry &x = first_entries[i], &y = second_entries[i];
-        if (!fast::namesPair(x.name, y.name)) {
-            a.fail(FAST_UNPAIRED_FORMAT, static_cast<long long>(a.entries + i + 1), x.name, y.name);
-            return both();
+    for (int32_t i = 0; i < n; ++i)
+        if (!writers[i]->usable()) return all();
+    for (int32_t i = 0; i < n; ++i)
+        if (!arguments(*writers[i], entries[i], count)) return all();
+    for (int32_t i = 0; i < n; ++i)
+        if (!check(*writers[i], entries[i], count)) return all();
+    FastqWriter &a = *writers[0];
+    for (int32_t i = 1; i < n; ++i)
+        for (int32_t k = 0; k < count; ++k) {
+            const SeqEntry &x = entries[0][k], &y = entries[i][k];
+            if (!fast::namesPair(x.name, y.name)) {
+                a.fail(FAST_UNPAIRED_IN_FORMAT, static_cast<long long>(a.entries + k + 1), x.name,
+                       y.name, fast::fileOrdinal(i, spare));
+                return all();
+            }
         }
-    }
-    if (!putAll(a, first_entries, count) || !putAll(b, second_entries, count)) return both();
+    for (int32_t i = 0; i < n; ++i)
+        if (!putAll(*writers[i], entries[i], count)) return all();
     return 0;
 }
 
