@@ -14,47 +14,28 @@ namespace fast {
 
 namespace {
 
-// Eight bytes at a time: a byte that equals the line feed becomes zero, the zero bytes' high
-// bits are found without carries between bytes, and the eight bits are gathered into one byte.
-void portableMasks(const char *p, std::size_t blocks, std::uint64_t *out) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    constexpr std::uint64_t kLow7 = 0x7f7f7f7f7f7f7f7fULL;
-    for (std::size_t k = 0; k < blocks; ++k, p += 64) {
-        std::uint64_t mask = 0;
-        for (int i = 0; i < 8; ++i) {
-            std::uint64_t word;
-            std::memcpy(&word, p + 8 * i, 8);
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            word = __builtin_bswap64(word);  // the first byte lowest
-#endif
-            const std::uint64_t x = word ^ (kOnes * '\n');
-            const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
-            // Little-endian bytes: bit 8 j + 7 of `zero` for byte j, gathered into bits 56-63.
-            const std::uint64_t bits = ((zero >> 7) * 0x0102040810204080ULL) >> 56;
-            mask |= bits << (8 * i);
-        }
-        out[k] = mask;
-    }
+#ifdef FAST_X86
+// The bits of the 32 bytes at p that are line feeds or zero bytes.
+__attribute__((target("avx2"))) inline std::uint32_t avx2Ends(const char *p) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+    const __m256i ends = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')),
+                                         _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(ends));
 }
 
-#ifdef FAST_X86
 __attribute__((target("avx2"))) void avx2Masks(const char *p, std::size_t blocks,
                                                std::uint64_t *out) {
-    const __m256i lf = _mm256_set1_epi8('\n');
-    for (std::size_t k = 0; k < blocks; ++k, p += 64) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + 32));
-        const auto lo = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, lf)));
-        const auto hi = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, lf)));
-        out[k] = lo | static_cast<std::uint64_t>(hi) << 32;
-    }
+    for (std::size_t k = 0; k < blocks; ++k, p += 64)
+        out[k] = avx2Ends(p) | static_cast<std::uint64_t>(avx2Ends(p + 32)) << 32;
 }
 
 __attribute__((target("avx512f,avx512bw"))) void avx512Masks(const char *p, std::size_t blocks,
                                                              std::uint64_t *out) {
     const __m512i lf = _mm512_set1_epi8('\n');
-    for (std::size_t k = 0; k < blocks; ++k, p += 64)
-        out[k] = _mm512_cmpeq_epi8_mask(_mm512_loadu_si512(p), lf);
+    for (std::size_t k = 0; k < blocks; ++k, p += 64) {
+        const __m512i v = _mm512_loadu_si512(p);
+        out[k] = _mm512_cmpeq_epi8_mask(v, lf) | _mm512_testn_epi8_mask(v, v);
+    }
 }
 #endif
 
@@ -119,7 +100,7 @@ LineMaskKernel lineMaskKernel() noexcept {
             break;
     }
 #endif
-    return portableMasks;
+    return nullptr;
 }
 
 bool LineFinder::load(std::size_t block) noexcept {
@@ -135,7 +116,8 @@ bool LineFinder::load(std::size_t block) noexcept {
         const char *p = base_ + (block + full) * 64;
         const std::size_t n = size_ - (block + full) * 64;
         std::uint64_t mask = 0;
-        for (std::size_t i = 0; i < n; ++i) mask |= static_cast<std::uint64_t>(p[i] == '\n') << i;
+        for (std::size_t i = 0; i < n; ++i)
+            mask |= static_cast<std::uint64_t>(p[i] == '\n' || p[i] == 0) << i;
         words_[full] = mask;
     }
     return true;

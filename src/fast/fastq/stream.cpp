@@ -114,7 +114,8 @@ struct FastqStream {
         end = to;
         *end = 0;
         r = from;
-        zeros = fast::ZeroFinder(from, to);
+        // The zero bytes are looked for only once an entry is read by readEntry's steps.
+        zeros = fast::ZeroFinder::lazy(from, to);
         lines = fast::LineFinder(from, to);
     }
 
@@ -308,39 +309,48 @@ struct FastqStream {
     // Looks only: nothing is written.
     bool inPlace(const char *h, Shape &shape) noexcept {
         if (!in_block) return false;
-        const char *const zero = zeros.next(h);
-        const auto ends = [&](const char *p, char mark, char other) {
-            return p < zero ? *p == mark || *p == other : p == end && final;
+        // Line ends found by the scan are line feeds or zero bytes (the window's end is one); a
+        // line start that holds a zero byte is the window's end or a zero byte in the text.
+        const auto line = [this](const char *p) {
+            const char *lf = lines.next(p);
+            return *lf == '\n' ? lf : nullptr;
         };
-        shape.header_end = lines.next(h);
+        const auto last = [this](const char *p) { return p == end && final; };
+        if (!(shape.header_end = line(h))) return false;
         shape.bases = shape.header_end + 1;
-        if (shape.bases >= zero || *shape.bases == '+' || *shape.bases == '>' ||
-            *shape.bases == '\n')
-            return false;
-        shape.bases_end = lines.next(shape.bases);
-        if (shape.bases_end >= zero) return false;
+        const char b = *shape.bases;
+        if (b == '+' || b == '>' || b == '\n' || b == 0) return false;
+        if (!(shape.bases_end = line(shape.bases))) return false;
         const char *after = shape.bases_end + 1;
         if (*h == '>') {
             shape.quals = shape.quals_end = nullptr;
             shape.next = after;
-            return ends(after, '>', '+');
+            return *after == '>' || *after == '+' || last(after);
         }
-        if (after >= zero || *after != '+') return false;
-        shape.quals = lines.next(after) + 1;
-        if (shape.quals >= zero) return false;
+        if (*after != '+') return false;
+        const char *plus_end = line(after);
+        if (!plus_end) return false;
+        shape.quals = plus_end + 1;
+        if (*shape.quals == 0) return false;
         const char *lf = lines.next(shape.quals);
-        if (lf >= zero) {
+        if (*lf == 0) {
             // The last line, without a line feed.
-            if (zero != end || !final) return false;
+            if (!last(lf)) return false;
             shape.quals_end = shape.next = end;
         } else {
             shape.quals_end = lf;
             shape.next = lf + 1;
-            if (!ends(shape.next, '@', '@')) return false;
-            if (shape.next < zero && shape.quals_end - shape.quals < shape.bases_end - shape.bases)
+            if (*shape.next == '@') {
+                // With fewer letters than bases, a line that starts with "@" is more quality.
+                if (shape.quals_end - shape.quals < shape.bases_end - shape.bases) return false;
+            } else if (!last(shape.next)) {
                 return false;
+            }
         }
-        return !fast::numericWindow(shape.quals, shape.quals_end);
+        // A blank among the first 20 letters selects the numeric reading.
+        const char *const window =
+            shape.quals_end - shape.quals > 20 ? shape.quals + 20 : shape.quals_end;
+        return fast::findBlank(shape.quals, window) == window;
     }
 
     // Fills `out` with the entry found by inPlace(), ending its name and comment with zero bytes
