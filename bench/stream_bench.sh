@@ -125,8 +125,11 @@ if [[ $parts == *" table "* ]]; then
         target "plain: stream / kseq" "${at[stream plain]}" "${at[kseq plain]}" 0.35
         target "plain, threads 1: stream / kseq" "${at[stream plain 1]}" "${at[kseq plain]}" 0.5
     fi
-    target "plain: portable scan / vector scan" "${at[stream plain portable]}" \
-        "${at[stream plain]}" 1.1
+    # The portable scan's target is against the stream before the vector scan, which is not
+    # built here: the ratio to the vector scan is an upper bound of it.
+    awk -v a="${best[${at[stream plain portable]}]}" -v b="${best[${at[stream plain]}]}" 'BEGIN {
+        printf "%-42s %6.2f  (to the vector scan)\n", "plain: portable scan / vector scan",
+               a / (b > 0 ? b : 0.001) }'
     for key in "stream plain" "stream plain portable" "stream gz" "stream bgzf"; do
         awk -v n="${names[${at[$key]}]}" -v b="$bytes" '$1 == "parse" && (!s || $2 < s) { s = $2 }
             END { printf "%-42s %6.2f GB/s a core, the parse alone (%.3f CPU s)\n", n,

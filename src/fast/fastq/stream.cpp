@@ -462,8 +462,7 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
     s->headroom = std::max<std::size_t>(options.slot / 4, 64);
     options.headroom = s->headroom;
     // A batch's text spans its size in blocks and the parts of two more.
-    s->most_held = static_cast<std::size_t>(
-        std::min<int64_t>(kMostHeld, static_cast<int64_t>(batch / options.slot) + 2));
+    s->most_held = std::min(kMostHeld, static_cast<std::size_t>(batch) / options.slot + 2);
     options.slots += s->most_held;
     if (!s->in.readAhead(options)) {
         errno = ENOMEM;
