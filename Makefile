@@ -36,7 +36,7 @@ FORMAT_FILES = $(shell git ls-files --cached --others --exclude-standard -- $(FO
 CONFIGURE_IF_NEW = test -f $(BUILD)/CMakeCache.txt || \
     $(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFAST_BUILD_TESTS=OFF
 
-.PHONY: all configure build run test readme-install test-zlib sanitize tsan bench fuzz format format-check man-check install clean
+.PHONY: all configure build run test readme-install test-portable test-zlib sanitize tsan bench fuzz format format-check man-check install clean
 
 all: build
 
@@ -65,6 +65,13 @@ test:
 readme-install:
 	$(DEPS) test
 	bash scripts/check-readme-install
+# The toolkit tests again with the portable line scan forced, in place of the vector one the CPU
+# would pick.
+test-portable:
+	$(DEPS) test
+	$(CMAKE) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DFAST_BUILD_TESTS=ON
+	$(CMAKE) --build $(BUILD) -j $(JOBS) --target toolkit_tests toolkit_hostile_tests make_hostile
+	FAST_SIMD=portable $(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS) -L toolkit
 
 # The whole suite again in the smallest build: zlib in place of ISA-L, the fallback where ISA-L
 # is missing, without zstd, xz and bzip2 (the tests then check that each is refused by name),

@@ -4,13 +4,14 @@
 // or an eighth to the whole of the bytes, so that entries cross them at every place while an
 // input costs a few blocks) and the form it reads (the bytes as they are for half the inputs):
 //  - the bytes as they are, which must give decodeFastq2's entries and skipped count, or its
-//    failure;
+//    failure, with the vector line scan and with the portable one;
 //  - the bytes in gzip members, or in BGZF blocks, of the blocks' size, which must give the same
 //    as the bytes themselves (unless they start with a compressed format's magic of their own).
 #include <string>
 
 #include "codecs/decompress.hpp"
 #include "codecs/gzip.hpp"
+#include "fastq/lines.hpp"
 #include "fastq/stream.hpp"
 #include "fuzz_decode_input.hpp"
 #include "gzip_members.hpp"
@@ -124,5 +125,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
     if (got.entries != want.entries || got.skipped != want.skipped) std::abort();
+    // The portable line scan reads the same entries as the vector one.
+    if (form == 0 && fast::bestScanPath() != fast::ScanPath::portable) {
+        const fast::ScanPath best = fast::scanPath();
+        fast::useScanPath(fast::ScanPath::portable);
+        const Result portable = streamed(plain, batch, 1, block);
+        fast::useScanPath(best);
+        if (portable.entries != want.entries || portable.skipped != want.skipped) std::abort();
+    }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "fastq/lines.hpp"
 #include "toolkit_support.hpp"
 
 using toolkit::capture;
@@ -293,6 +294,26 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
                 }
             }
         }
+        // The stream reads entries of one line of bases in place: on the unwrapped text, most
+        // are. Every line scan (the portable one and each vector one the CPU runs) gives the
+        // same records, from blocks entries cross, in small and default batches.
+        const std::string flat_text = write(entries, fasta, rng, false);
+        TextFile flat(flat_text);
+        const std::vector<std::string> flat_want = reference(flat_text);
+        const fast::ScanPath best = fast::scanPath();
+        for (int path = 0; path <= static_cast<int>(fast::bestScanPath()); ++path) {
+            fast::useScanPath(static_cast<fast::ScanPath>(path));
+            SCOPED_TRACE(fast::scanPathName(fast::scanPath()));
+            for (const int64_t batch : {int64_t{300}, int64_t{0}}) {
+                const size_t block = 1 + rng() % (batch ? 700 : 70000);
+                const toolkit::Streamed flat_s = toolkit::streamed(flat.path(), batch, 1, block);
+                EXPECT_EQ(flat_want, flat_s.records) << "batch " << batch << ", block " << block;
+                EXPECT_EQ(plain.records,
+                          toolkit::streamed(bgzf_file.path(), batch, 2, block).records);
+            }
+        }
+        fast::useScanPath(best);
+
         const toolkit::Streamed s = toolkit::streamed(other_file.path(), 1, 2, 1 + rng() % 700);
         if (fast_test::reads(format)) {
             EXPECT_EQ(plain.records, s.records) << fast_test::name(format);

@@ -49,6 +49,12 @@ class ZeroFinder {
   public:
     ZeroFinder(const char *text, const char *end) noexcept
         : end_(end), zero_(findByte(text, 0, end + 1)) {}
+    // One that looks for a zero byte only when it is first asked.
+    static ZeroFinder lazy(const char *text, const char *end) noexcept {
+        ZeroFinder zeros(end, end);
+        zeros.zero_ = text - 1;
+        return zeros;
+    }
     const char *next(const char *r) noexcept {
         if (zero_ < r) zero_ = findByte(r, 0, end_ + 1);
         return zero_;

@@ -1,9 +1,14 @@
 // The streaming reader. A window of text moves over the blocks that the input layer reads ahead;
-// each entry is read from it exactly as decodeFastq2 reads it, but into an output buffer of
-// the batch's own, so the window's text stays as it was. An entry that reaches the window's end
-// (the zero byte put there) may go on: unless the window ends where the text does, it is read
-// again once the next block is behind it, moved into that block's headroom (or, when it is
-// long, into a buffer of its own together with enough blocks after it).
+// each entry is read from it exactly as decodeFastq2 reads it. An entry of the common shapes (a
+// FASTQ entry of four lines, a FASTA entry of one line of bases) whose end is in sight is read
+// in place: its lines are found by the line-feed scan, its name and comment closed with zero
+// bytes where their blank and line feed were, its quality letters turned into values where they
+// stand, and its record points into the block, which is held until the next batch is asked for.
+// Every other entry is read by decodeFastq2's own steps into an output buffer of the batch's
+// own, so the window's text stays as it was. An entry that reaches the window's end (the zero
+// byte put there) may go on: unless the window ends where the text does, it is read again once
+// the next block is behind it, moved into that block's headroom (or, when it is long, into a
+// buffer of its own together with enough blocks after it).
 #include "fastq/stream.hpp"
 
 #include <algorithm>
@@ -15,6 +20,7 @@
 #include <new>
 
 #include "fastq/bam.hpp"
+#include "fastq/lines.hpp"
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 #include "input/input.hpp"
@@ -36,6 +42,16 @@ T *moved(T *p, uintptr_t from, uintptr_t to) noexcept {
     return p ? reinterpret_cast<T *>(address(p) - from + to) : nullptr;
 }
 
+// p moved along with the block [from, from + size] to `to`; a pointer elsewhere stays.
+template <class T>
+T *movedIfIn(T *p, uintptr_t from, std::size_t size, uintptr_t to) noexcept {
+    return p && address(p) - from <= size ? moved(p, from, to) : p;
+}
+
+// Blocks held for the entries read in place, beyond the two the window moves between. A batch
+// that would hold more has its entries so far copied into its buffer, and lets them go.
+constexpr std::size_t kMostHeld = 16;
+
 }  // namespace
 
 struct FastqStream {
@@ -48,6 +64,7 @@ struct FastqStream {
     int64_t batch_bytes;
     int32_t most_entries;
     std::size_t headroom = 0;
+    std::size_t most_held = 0;  // blocks the batch may hold for its entries read in place
 
     // The window: text [base, end), read up to r. *end is a zero byte; base[-1] is a line feed
     // when base starts a line. `final` once end is the end of the text.
@@ -58,6 +75,11 @@ struct FastqStream {
     bool final = false;
     bool in_block = false;  // the window is a block taken from the input, not `stitch`
     fast::ZeroFinder zeros{empty + 1, empty + 1};
+    fast::LineFinder lines{empty + 1, empty + 1};
+    // Blocks the window has left that entries of this batch still point into, oldest first, all
+    // taken before the window's; and whether the window's block holds such entries.
+    std::size_t held = 0;
+    bool pinned = false;
     fast::MallocPtr<char> stitch;
     std::size_t stitch_cap = 0;
 
@@ -103,13 +125,63 @@ struct FastqStream {
         end = to;
         *end = 0;
         r = from;
-        zeros = fast::ZeroFinder(from, to);
+        // The zero bytes are looked for only once an entry is read by readEntry's steps.
+        zeros = fast::ZeroFinder::lazy(from, to);
+        lines = fast::LineFinder(from, to);
     }
 
-    // Gives back the block that the window was in, once its text is no longer needed.
+    // Gives back the block that the window was in once its text is no longer needed, or holds it
+    // while entries point into it (or into a block before it, which goes back first).
     void leaveBlock() noexcept {
-        if (in_block) in.giveBack();
+        if (in_block) {
+            if (pinned || held > 0)
+                ++held;
+            else
+                in.giveBack();
+        }
         in_block = false;
+        pinned = false;
+    }
+
+    // Gives back the blocks held for the last batch, whose entries are no longer valid.
+    void releaseHeld() noexcept {
+        for (; held > 0; --held) in.giveBack();
+        pinned = false;
+    }
+
+    bool inArena(const void *p) const noexcept {
+        return address(p) - address(arena.get()) < arena_cap;
+    }
+
+    // Copies the first `count` entries of the batch that were read in place into its buffer
+    // after w, and gives back the blocks held for them.
+    bool relocate(char *&w, int32_t count) noexcept {
+        if (held == 0 && !pinned) return true;
+        std::size_t need = 0;
+        for (int32_t i = 0; i < count; ++i) {
+            const SeqEntry &e = entries.get()[i];
+            if (inArena(e.name)) continue;
+            need += std::strlen(e.name) + 1 + (e.comment ? std::strlen(e.comment) + 1 : 0) +
+                    static_cast<std::size_t>(e.length) * (e.quals ? 2 : 1);
+        }
+        if (!reserveArena(w, count, need)) return false;
+        const auto put = [&w](const void *from, std::size_t n) {
+            char *at = w;
+            std::memcpy(w, from, n);
+            w += n;
+            return at;
+        };
+        for (int32_t i = 0; i < count; ++i) {
+            SeqEntry &e = entries.get()[i];
+            if (inArena(e.name)) continue;
+            e.name = put(e.name, std::strlen(e.name) + 1);
+            if (e.comment) e.comment = put(e.comment, std::strlen(e.comment) + 1);
+            const auto length = static_cast<std::size_t>(e.length);
+            e.bases = put(e.bases, length);
+            if (e.quals) e.quals = reinterpret_cast<int8_t *>(put(e.quals, length));
+        }
+        releaseHeld();
+        return true;
     }
 
     bool reserveStitch(std::size_t need, const char *&keep) noexcept {
@@ -127,7 +199,12 @@ struct FastqStream {
     // Moves the window on to the next block of text, keeping [from, end) in front of it (an
     // entry that may go on), or nothing when from is null. False on a failure. At the end of
     // the text the window keeps what it kept, alone, and becomes final.
-    bool advance(const char *from) noexcept {
+    bool advance(const char *from, char *&w, int32_t count) noexcept {
+        // The taker holds at most most_held + 2 blocks: the held ones, the window's and the next.
+        if (held >= most_held && !relocate(w, count)) {
+            fail("out of memory");
+            return false;
+        }
         const std::size_t carry = from ? static_cast<std::size_t>(end - from) : 0;
         // Kept text starts an entry, so a line; otherwise the last byte read tells.
         const char lead = from ? '\n' : end[-1];
@@ -152,9 +229,10 @@ struct FastqStream {
             return true;
         }
         // A long entry: it goes into `stitch` with at least as much text after it as it holds,
-        // so that an entry of any length is read again only a few times.
+        // so that an entry of any length is read again only a few times. The blocks it takes
+        // go back as soon as they are copied, so none may be held before them.
         std::size_t length = 1 + carry;
-        if (!reserveStitch(length + block.size + 1, from)) {
+        if (!relocate(w, count) || !reserveStitch(length + block.size + 1, from)) {
             in.giveBack();
             fail("out of memory");
             return false;
@@ -194,15 +272,18 @@ struct FastqStream {
         if (arena_cap - used >= need) return true;
         const std::size_t cap = std::max(arena_cap * 2, used + need);
         const uintptr_t old = address(arena.get());
+        const std::size_t old_cap = arena_cap;
         if (!fast::resize(arena, cap)) return false;
         arena_cap = cap;
         const uintptr_t now = address(arena.get());
+        // Entries read in place point into blocks, and stay; an empty field may point at the
+        // buffer's end.
         for (int32_t i = 0; i < count; ++i) {
             SeqEntry &e = entries.get()[i];
-            e.name = moved(e.name, old, now);
-            e.comment = moved(e.comment, old, now);
-            e.bases = moved(e.bases, old, now);
-            e.quals = moved(e.quals, old, now);
+            e.name = movedIfIn(e.name, old, old_cap, now);
+            e.comment = movedIfIn(e.comment, old, old_cap, now);
+            e.bases = movedIfIn(e.bases, old, old_cap, now);
+            e.quals = movedIfIn(e.quals, old, old_cap, now);
         }
         w = arena.get() + used;
         return true;
@@ -214,6 +295,91 @@ struct FastqStream {
         if (!fast::resize(entries, cap)) return false;
         entries_cap = cap;
         return true;
+    }
+
+    // The lines of an entry that is read in place.
+    struct Shape {
+        const char *header_end;  // the header's line feed
+        const char *bases;
+        const char *bases_end;
+        const char *quals;  // nullptr for FASTA
+        const char *quals_end;
+        const char *next;  // where the entry ends
+        bool kept() const noexcept {
+            return (!quals || quals_end - quals == bases_end - bases) &&
+                   bases_end - bases <= INT32_MAX;
+        }
+    };
+
+    // Whether the entry whose mark is at h has one of the shapes read in place, and ends where
+    // readEntry would end it, short of the window's end (unless that is the text's) and of any
+    // zero byte: a FASTQ entry of one line of bases, a "+" line and one line of quality letters
+    // (no blank among their first 20) followed by a line that starts with "@" (unless it has
+    // fewer letters than bases, when readEntry reads on) or by the text's end; a FASTA entry of
+    // one line of bases followed by a line that starts with ">" or "+", or by the text's end.
+    // Looks only: nothing is written.
+    bool inPlace(const char *h, Shape &shape) noexcept {
+        if (!in_block) return false;
+        // Line ends found by the scan are line feeds or zero bytes (the window's end is one); a
+        // line start that holds a zero byte is the window's end or a zero byte in the text.
+        const auto line = [this](const char *p) {
+            const char *lf = lines.next(p);
+            return *lf == '\n' ? lf : nullptr;
+        };
+        const auto last = [this](const char *p) { return p == end && final; };
+        if (!(shape.header_end = line(h))) return false;
+        shape.bases = shape.header_end + 1;
+        const char b = *shape.bases;
+        if (b == '+' || b == '>' || b == '\n' || b == 0) return false;
+        if (!(shape.bases_end = line(shape.bases))) return false;
+        const char *after = shape.bases_end + 1;
+        if (*h == '>') {
+            shape.quals = shape.quals_end = nullptr;
+            shape.next = after;
+            return *after == '>' || *after == '+' || last(after);
+        }
+        if (*after != '+') return false;
+        const char *plus_end = line(after);
+        if (!plus_end) return false;
+        shape.quals = plus_end + 1;
+        if (*shape.quals == 0) return false;
+        const char *lf = lines.next(shape.quals);
+        if (*lf == 0) {
+            // The last line, without a line feed.
+            if (!last(lf)) return false;
+            shape.quals_end = shape.next = end;
+        } else {
+            shape.quals_end = lf;
+            shape.next = lf + 1;
+            if (*shape.next == '@') {
+                // With fewer letters than bases, a line that starts with "@" is more quality.
+                if (shape.quals_end - shape.quals < shape.bases_end - shape.bases) return false;
+            } else if (!last(shape.next)) {
+                return false;
+            }
+        }
+        // A blank among the first 20 letters selects the numeric reading.
+        const char *const window =
+            shape.quals_end - shape.quals > 20 ? shape.quals + 20 : shape.quals_end;
+        return fast::findBlank(shape.quals, window) == window;
+    }
+
+    // Fills `out` with the entry found by inPlace(), ending its name and comment with zero bytes
+    // and turning its quality letters into values where they stand.
+    static void place(const char *h, const Shape &shape, SeqEntry &out) noexcept {
+        char *const name = const_cast<char *>(h) + 1;
+        char *const header_end = const_cast<char *>(shape.header_end);
+        char *const blank = fast::findBlank(name, header_end);
+        const fast::Header header{name, blank < header_end ? blank + 1 : nullptr, blank - name};
+        *blank = 0;
+        *header_end = 0;
+        char *const bases = const_cast<char *>(shape.bases);
+        const int64_t length = shape.bases_end - shape.bases;
+        char *const quals = const_cast<char *>(shape.quals);
+        if (quals) fast::phredCopy(quals, quals, static_cast<size_t>(length));
+        fast::fillRecord(out, header, bases, length, quals, !quals);
+        out.aux = 0;
+        out.aux_text = nullptr;
     }
 
     // Reads entries into the batch until it holds max_entries, or the next would take its text
@@ -230,8 +396,9 @@ struct FastqStream {
     // holds the text from its start, as the first fillText() would have left it.
     bool sniff() noexcept {
         sniffed = true;
+        char *w = arena.get();
         while (end - base < 4 && !final)
-            if (!advance(base)) return false;
+            if (!advance(base, w, 0)) return false;
         if (!fast::isBam(base, static_cast<std::size_t>(end - base))) return true;
         bam.reset(new (std::nothrow) fast::BamDecoder);
         if (!bam || !bam->feed(base, static_cast<std::size_t>(end - base))) {
@@ -273,6 +440,7 @@ struct FastqStream {
 
     int32_t fillText(int64_t limit, int32_t max_entries) noexcept {
         int32_t count = 0;
+        releaseHeld();
         char *w = arena.get();
         int64_t text = 0;
         while (count < max_entries && !failing) {
@@ -280,7 +448,25 @@ struct FastqStream {
             if (h == end) {
                 if (final) break;
                 text += end - r;
-                if (!advance(nullptr)) break;
+                if (!advance(nullptr, w, count)) break;
+                continue;
+            }
+            Shape shape;
+            if (inPlace(h, shape)) {
+                const char *q = shape.next;
+                if (count > 0 && !(even && count % 2) && text + (q - r) > limit) break;
+                if (!reserveEntries(count)) {
+                    fail("out of memory");
+                    break;
+                }
+                text += q - r;
+                r = q;
+                if (!shape.kept()) {
+                    ++skipped;
+                    continue;
+                }
+                place(h, shape, entries.get()[count++]);
+                pinned = true;
                 continue;
             }
             if (!reserveArena(w, count, static_cast<std::size_t>(end - h) + 1) ||
@@ -295,7 +481,7 @@ struct FastqStream {
                 w = start;
                 text += h - r;
                 r = h;
-                if (!advance(h)) break;
+                if (!advance(h, w, count)) break;
                 continue;
             }
             if (count > 0 && !(even && count % 2) && text + (q - r) > limit) {
@@ -340,6 +526,9 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
                                          std::max<int64_t>(batch, kLeastBlock), kMostBlock));
     s->headroom = std::max<std::size_t>(options.slot / 4, 64);
     options.headroom = s->headroom;
+    // A batch's text spans its size in blocks and the parts of two more.
+    s->most_held = std::min(kMostHeld, static_cast<std::size_t>(batch) / options.slot + 2);
+    options.slots += s->most_held;
     if (!s->in.readAhead(options)) {
         errno = ENOMEM;
         return nullptr;
