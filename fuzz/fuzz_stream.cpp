@@ -7,10 +7,14 @@
 //    failure, with the vector line scan and with the portable one;
 //  - the bytes in gzip members, or in BGZF blocks, of the blocks' size, which must give the same
 //    as the bytes themselves (unless they start with a compressed format's magic of their own).
+// A carriage return before a line feed, or at the end, is part of the stream's line end: its
+// reference is decodeFastq2 on the bytes without those.
+#include <cstring>
 #include <string>
 
 #include "codecs/decompress.hpp"
 #include "codecs/gzip.hpp"
+#include "fastq/bam.hpp"
 #include "fastq/lines.hpp"
 #include "fastq/stream.hpp"
 #include "fuzz_decode_input.hpp"
@@ -100,8 +104,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return new fuzz::InputFile;
     }();
     static fuzz::InputFile *packed_file = new fuzz::InputFile;
+    // BAM data is read as records, which fuzz_bam looks after.
+    if (fast::isBam(reinterpret_cast<const char *>(data), size)) return 0;
     const char *plain = plain_file->write(data, size);
-    const Result want = decoded(plain);
+    // The stream takes a carriage return before a line feed, or at the text's end, for part of
+    // the line end, where decodeFastq2 keeps it: its reference is the text without them.
+    // Compressed bytes that hold one may hide one in their text, where they cannot be taken out.
+    const bool cr = std::memchr(data, '\r', size) != nullptr;
+    if (cr && (format || undecided)) return 0;
+    static fuzz::InputFile *stripped_file = new fuzz::InputFile;
+    std::string stripped;
+    if (cr) {
+        for (size_t i = 0; i < size; ++i)
+            if (data[i] != '\r' || (i + 1 < size && data[i + 1] != '\n'))
+                stripped += static_cast<char>(data[i]);
+    }
+    const Result want =
+        decoded(cr ? stripped_file->write(reinterpret_cast<const uint8_t *>(stripped.data()),
+                                          stripped.size())
+                   : plain);
     Result got;
     if (form == 0) {
         got = streamed(plain, batch, threads, block);

@@ -1,9 +1,10 @@
 // The writer on decodeFastq2's entries of arbitrary bytes: what it writes must decode to the same
-// entries, or it must refuse an entry by number and name for one of the two reasons that
-// decoded entries can be refused for (an entry of the other kind than the one before it, or a
-// quality value of -1 among the first 20, which a wrapped quality line can give). The first
-// byte chooses the format (plain, BGZF, zstd where the build has it), the threads (1, or for one
-// input in 16 three) and the most entries a batch; the second the slot size, so that entries
+// entries, or it must refuse an entry by number and name for one of the reasons that decoded
+// entries can be refused for (an entry of the other kind than the one before it, a quality value
+// of -1 among the first 20, which a wrapped quality line can give, or a carriage return that
+// would end a line, which decodeFastq2 keeps and the stream would read as the line's end). The
+// first byte chooses the format (plain, BGZF, zstd where the build has it), the threads (1, or for
+// one input in 16 three) and the most entries a batch; the second the slot size, so that entries
 // cross slots and BGZF blocks at every place, and for one input in four a FASTA line width.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,6 +39,18 @@ void release(SeqEntry *e) {
 // with "+" or ">".
 bool mayRefuse(const SeqEntry *e, int32_t i, int32_t width) {
     if (i > 0 && e[i].is_fasta != e[i - 1].is_fasta) return true;
+    // decodeFastq2 keeps a carriage return at a line's end, which the stream reads as the end.
+    const auto cr_last = [](const char *s, size_t n) { return n > 0 && s[n - 1] == '\r'; };
+    const SeqEntry &x = e[i];
+    if (x.comment ? cr_last(x.comment, std::strlen(x.comment))
+                  : cr_last(x.name, std::strlen(x.name)))
+        return true;
+    const int32_t line = x.is_fasta && width > 0 ? width : x.length;
+    for (int32_t k = line; line > 0; k += line) {
+        if (x.bases[std::min(k, x.length) - 1] == '\r') return true;
+        if (k >= x.length) break;
+    }
+    if (!x.is_fasta && x.length > 0 && x.quals[x.length - 1] == -20) return true;
     if (e[i].is_fasta) {
         for (int32_t k = width; width > 0 && k < e[i].length; k += width)
             if (e[i].bases[k] == '+' || e[i].bases[k] == '>') return true;

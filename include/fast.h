@@ -239,7 +239,11 @@ SeqEntry *decodeFastq(const char *path, int32_t *count, int64_t *base_total, cha
  * bounded by the batch size rather than the text's size. Put end to end,
  * the batches of a text hold exactly the entries decodeFastq2() returns
  * for it, field for field (name, comment, aux 0, aux_text NULL, length,
- * bases, quals, is_fasta), whatever the batch size and thread count; an
+ * bases, quals, is_fasta), whatever the batch size and thread count, with
+ * one difference: the stream reads a carriage return directly before a
+ * line feed, or at the very end of the text, as part of the line end (so a
+ * CRLF file reads as its LF form), where decodeFastq2() keeps it as a byte
+ * of the line; elsewhere a carriage return is a byte as any other. An
  * entry that decodeFastq2() drops with its warning is dropped silently
  * and counted (fastqStreamSkipped). A batch boundary is never the end of
  * the text: what looks at the end of the text looks at its real end.
@@ -403,6 +407,11 @@ void closeFastqStream(FastqStream *stream);
  *   - has the quality value -33 or -23 (written as a zero byte or a line
  *     feed), or -1 (a blank, which selects the numeric reading) among its
  *     first 20 values;
+ *   - would end a line with a carriage return, which the stream reads as
+ *     part of the line end: a name (with no comment) or a comment that
+ *     ends in one, a line of bases whose last base is one (the last base,
+ *     or the last of each line of fasta_width bases), or a last quality
+ *     value of -20;
  *   - has is_fasta other than 0 or 1;
  *   - is of the other kind than the entry written before it: the reader
  *     takes the lines after a FASTQ entry's quality line for more quality
@@ -411,8 +420,9 @@ void closeFastqStream(FastqStream *stream);
  * Every other entry is accepted. Of the entries decodeFastq2() returns,
  * only these can be refused: an entry of the other kind than the one
  * before it (decodeFastq2 reads such a text only with a separator line),
- * and an entry whose quality was read over several lines with a blank
- * among its first 20 values.
+ * an entry whose quality was read over several lines with a blank among
+ * its first 20 values, and one read from a text with carriage returns at
+ * its line ends (which decodeFastq2 keeps, and the stream does not).
  * ====================================================================== */
 
 /* An open writer; opaque. */

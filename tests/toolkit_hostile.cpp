@@ -64,6 +64,20 @@ TEST(DecodersOnHostileFiles, DefinedResults) {
         EXPECT_LE(count, segments);
         expectPacked(records.data(), count, buffer, text.size(), text[0] != '>');
         std::free(buffer);
+
+        // With a carriage return before each line feed, the stream reads what it reads of the
+        // file itself (where the file has none of its own before a line feed or at its end).
+        if (text.find("\r\n") != std::string::npos || (!text.empty() && text.back() == '\r'))
+            continue;
+        std::string crlf;
+        crlf.reserve(text.size() + text.size() / 8);
+        for (const char c : text) crlf += c == '\n' ? "\r\n" : std::string(1, c);
+        toolkit::TextFile crlf_file(crlf);
+        const toolkit::Streamed lf_read = toolkit::streamed(path.c_str(), 0, 2, 1000);
+        const toolkit::Streamed crlf_read = toolkit::streamed(crlf_file.path(), 0, 2, 1000);
+        EXPECT_EQ(lf_read.records, crlf_read.records);
+        EXPECT_EQ(lf_read.skipped, crlf_read.skipped);
+        EXPECT_EQ(lf_read.end, crlf_read.end);
     }
 }
 

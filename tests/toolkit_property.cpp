@@ -49,6 +49,15 @@ std::vector<Entry> makeEntries(std::mt19937 &rng, bool fasta) {
     return v;
 }
 
+// `text` with a carriage return before every line feed; with `cut_last`, without its last line
+// feed, so that the last line ends in a carriage return alone.
+std::string crlf(const std::string &text, bool cut_last) {
+    std::string out;
+    for (const char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    if (cut_last && !out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
 // Splits `s` into lines of `width` bytes (one line when width is 0).
 std::string wrapped(const std::string &s, size_t width) {
     if (width == 0 || s.empty()) return s + "\n";
@@ -310,6 +319,19 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
                 EXPECT_EQ(flat_want, flat_s.records) << "batch " << batch << ", block " << block;
                 EXPECT_EQ(plain.records,
                           toolkit::streamed(bgzf_file.path(), batch, 2, block).records);
+            }
+            // With a carriage return before each line feed the stream reads the same entries,
+            // from blocks that cut between the two, and from a pipe.
+            for (const bool cut_last : {false, true}) {
+                TextFile flat_crlf(crlf(flat_text, cut_last)),
+                    wrapped_crlf(crlf(wrapped_text, cut_last));
+                toolkit::PipeFile pipe(crlf(wrapped_text, cut_last));
+                const size_t block = 1 + rng() % 300;
+                EXPECT_EQ(flat_want, toolkit::streamed(flat_crlf.path(), 300, 1, block).records)
+                    << "CRLF, block " << block;
+                for (const char *path : {wrapped_crlf.path(), pipe.path()})
+                    EXPECT_EQ(plain.records, toolkit::streamed(path, 1, 2, block).records)
+                        << "CRLF, block " << block << ", " << path;
             }
         }
         fast::useScanPath(best);

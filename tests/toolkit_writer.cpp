@@ -112,7 +112,32 @@ TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
         {"quality -1 among the first 20",
          {withQual(fastq("r", std::string(30, 'A')), 19, -1)},
          "-1 would be a blank among the first 20, which selects the numeric reading"},
-        {"FASTA after FASTQ", {fastq("q", "AC"), fasta("r", "AC")}, "cannot follow a FASTQ entry"},
+        {"FASTA after FASTQ",
+         {fastq("q", "AC"), fasta("r", "AC")},
+         "(\"r\") cannot be written: a FASTA entry cannot follow a FASTQ entry"},
+        // A carriage return that would end a line is read by the stream as its line end.
+        {"CR ending the name",
+         {fastq("r\r", "AC")},
+         "its name ends in a carriage return, which the stream would read as the line's end"},
+        {"CR ending the comment",
+         {withComment(fastq("r", "AC"), "x\r")},
+         "its comment ends in a carriage return, which the stream would read as the line's end"},
+        {"CR as the last base",
+         {fastq("r", "AC\r")},
+         "base 3: a carriage return would end a line of its bases, which the stream would read as "
+         "the line's end"},
+        {"CR ending a wrapped line",
+         {fasta("r", "AC\rGT")},
+         "base 3: a carriage return would end a line of its bases, which the stream would read as "
+         "the line's end",
+         3},
+        {"last quality -20",
+         {withQual(fastq("r", "ACGT"), 3, -20)},
+         "its last quality value -20 would be a carriage return, which the stream would read as "
+         "the line's end"},
+        {"CR inside lines, -20 before the last",
+         {withQual(fastq("r\rs", "A\rCG"), 2, -20), fasta("f", "A\rC")},
+         ""},
         {"FASTQ after FASTA", {fasta("q", "AC"), fastq("r", "AC")}, "cannot follow a FASTA entry"},
         // What reads back is written, however odd.
         {"empty comment, tab and CR in the name",

@@ -65,6 +65,12 @@ class ZeroFinder {
     const char *zero_;
 };
 
+// Where a line's text ends, given where its line feed (or the zero byte that ends the text) is:
+// with `crlf`, a carriage return directly before it belongs to the line end.
+inline const char *textEnd(const char *start, const char *stop, bool crlf) noexcept {
+    return crlf && stop > start && stop[-1] == '\r' ? stop - 1 : stop;
+}
+
 struct Header {
     char *name;
     char *comment;  // nullptr when the name ended the line
@@ -75,9 +81,10 @@ struct Header {
 // tab, when tab_ends_name) or line feed, then the comment up to the line feed, each closed
 // with a zero byte. A line without a line feed ends at the end of the text. r is left at the
 // next line.
-inline Header copyHeader(const char *&r, char *&w, const char *end, bool tab_ends_name) noexcept {
+inline Header copyHeader(const char *&r, char *&w, const char *end, bool tab_ends_name,
+                         bool crlf = false) noexcept {
     const char *lf = findByte(r, '\n', end);
-    const char *line_end = lf ? lf : end;
+    const char *line_end = textEnd(r, lf ? lf : end, crlf);
     const char *stop = r;
     if (tab_ends_name) {
         while (stop < line_end && *stop != ' ' && *stop != '\t') ++stop;
@@ -113,13 +120,16 @@ inline void fillRecord(SeqEntry &e, const Header &h, char *bases, int64_t length
 
 // Copies the bases from the line start r: every byte but line feeds, up to a zero byte or a
 // line that starts with "+" or ">". r is left on the byte that stopped them.
-inline int64_t readBases(const char *&r, char *&w, ZeroFinder &zeros) noexcept {
+// With crlf_end (the end of the text), a carriage return before a line feed or before that end
+// belongs to the line end; not one before a zero byte inside the text.
+inline int64_t readBases(const char *&r, char *&w, ZeroFinder &zeros,
+                         const char *crlf_end = nullptr) noexcept {
     int64_t n = 0;
     for (;;) {
         const char *zero = zeros.next(r);
         if (r == zero || *r == '+' || *r == '>') return n;
         const char *lf = findByte(r, '\n', zero);
-        const char *stop = lf ? lf : zero;
+        const char *stop = textEnd(r, lf ? lf : zero, crlf_end && (lf || zero == crlf_end));
         const size_t len = static_cast<size_t>(stop - r);
         std::memmove(w, r, len);
         w += len;
@@ -187,8 +197,8 @@ class NumericQuals {
 // The quality part from the line start r, over as many lines as it takes: a line that starts
 // with "@" ends it only once `length` values are in, so "@" (31) as a first quality letter is
 // still quality. Returns the number of values written at w.
-inline int64_t readQuals(const char *&r, char *w, ZeroFinder &zeros, int64_t length,
-                         bool numeric) noexcept {
+inline int64_t readQuals(const char *&r, char *w, ZeroFinder &zeros, int64_t length, bool numeric,
+                         const char *crlf_end = nullptr) noexcept {
     NumericQuals num(w);
     int64_t phred = 0;
     for (;;) {
@@ -196,7 +206,7 @@ inline int64_t readQuals(const char *&r, char *w, ZeroFinder &zeros, int64_t len
         if (r == zero) break;
         if (*r == '@' && (numeric ? num.count() : phred) >= length) break;
         const char *lf = findByte(r, '\n', zero);
-        const char *stop = lf ? lf : zero;
+        const char *stop = textEnd(r, lf ? lf : zero, crlf_end && (lf || zero == crlf_end));
         if (numeric) {
             for (const char *p = r; p < stop; ++p) num.feed(*p);
             num.close();
@@ -223,20 +233,24 @@ struct Entry {
 
 // Reads the entry whose "@" or ">" is at r (a line start) and writes its name, comment, bases
 // and quality values at w. r is left on the byte that ended the entry, or at end; w after what
-// was written, which is never more than what was read.
-inline Entry readEntry(const char *&r, char *&w, const char *end, ZeroFinder &zeros) noexcept {
+// was written, which is never more than what was read. With `crlf` (the stream's reading) a
+// carriage return before a line feed, or before the text's end, is part of the line end; the
+// whole-file decoders keep it as a byte.
+inline Entry readEntry(const char *&r, char *&w, const char *end, ZeroFinder &zeros,
+                       bool crlf = false) noexcept {
     Entry e;
     e.fasta = *r++ == '>';
-    e.header = copyHeader(r, w, end, false);
+    e.header = copyHeader(r, w, end, false, crlf);
     e.bases = w;
-    e.length = readBases(r, w, zeros);
+    e.length = readBases(r, w, zeros, crlf ? end : nullptr);
     e.quals = w;
     e.values = e.length;
     if (!e.fasta) {
         e.values = 0;
         if (*r == '+') {
             r = skipLine(r, end);
-            e.values = readQuals(r, w, zeros, e.length, numericWindow(r, zeros.next(r)));
+            e.values = readQuals(r, w, zeros, e.length, numericWindow(r, zeros.next(r)),
+                                 crlf ? end : nullptr);
             w += e.values;
         }
     }

@@ -299,7 +299,8 @@ struct FastqStream {
 
     // The lines of an entry that is read in place.
     struct Shape {
-        const char *header_end;  // the header's line feed
+        const char *header_end;  // the end of the header's text: its line feed, or a carriage
+                                 // return before it
         const char *bases;
         const char *bases_end;
         const char *quals;  // nullptr for FASTA
@@ -327,12 +328,20 @@ struct FastqStream {
             return *lf == '\n' ? lf : nullptr;
         };
         const auto last = [this](const char *p) { return p == end && final; };
-        if (!(shape.header_end = line(h))) return false;
-        shape.bases = shape.header_end + 1;
+        // A carriage return before a line feed, or before the text's end, ends the line too.
+        const auto text = [](const char *start, const char *stop) {
+            return fast::textEnd(start, stop, true);
+        };
+        const char *lf = line(h);
+        if (!lf) return false;
+        shape.header_end = text(h + 1, lf);
+        shape.bases = lf + 1;
         const char b = *shape.bases;
-        if (b == '+' || b == '>' || b == '\n' || b == 0) return false;
-        if (!(shape.bases_end = line(shape.bases))) return false;
-        const char *after = shape.bases_end + 1;
+        if (b == '+' || b == '>' || b == '\n' || b == 0 || (b == '\r' && shape.bases[1] == '\n'))
+            return false;
+        if (!(lf = line(shape.bases))) return false;
+        shape.bases_end = text(shape.bases, lf);
+        const char *after = lf + 1;
         if (*h == '>') {
             shape.quals = shape.quals_end = nullptr;
             shape.next = after;
@@ -343,13 +352,14 @@ struct FastqStream {
         if (!plus_end) return false;
         shape.quals = plus_end + 1;
         if (*shape.quals == 0) return false;
-        const char *lf = lines.next(shape.quals);
+        lf = lines.next(shape.quals);
         if (*lf == 0) {
             // The last line, without a line feed.
             if (!last(lf)) return false;
-            shape.quals_end = shape.next = end;
+            shape.quals_end = text(shape.quals, end);
+            shape.next = end;
         } else {
-            shape.quals_end = lf;
+            shape.quals_end = text(shape.quals, lf);
             shape.next = lf + 1;
             if (*shape.next == '@') {
                 // With fewer letters than bases, a line that starts with "@" is more quality.
@@ -476,7 +486,7 @@ struct FastqStream {
             }
             const char *q = h;
             char *const start = w;
-            const fast::Entry e = fast::readEntry(q, w, end, zeros);
+            const fast::Entry e = fast::readEntry(q, w, end, zeros, true);
             if (q == end && !final) {
                 w = start;
                 text += h - r;

@@ -85,6 +85,23 @@ std::size_t lineStartEnding(const char *bases, std::size_t n, std::size_t width)
     return n;
 }
 
+// The first base that would end a line of bases written in lines of `width` with a carriage
+// return, which the stream reads as part of the line end; or n.
+std::size_t lineEndingInCr(const char *bases, std::size_t n, std::size_t width) noexcept {
+    const std::size_t line = width == 0 ? n : width;
+    for (std::size_t i = line; n > 0; i += line) {
+        const std::size_t last = (i < n ? i : n) - 1;
+        if (bases[last] == '\r') return last;
+        if (i >= n) break;
+    }
+    return n;
+}
+
+inline bool endsInCr(const char *s) noexcept {
+    const std::size_t n = std::strlen(s);
+    return n > 0 && s[n - 1] == '\r';
+}
+
 // Why `e`, written after an entry of kind `before` (-1: none) with FASTA lines of `width`
 // bases, would not read back as itself; nullptr when it would. `at` gets the place of a base
 // that is refused.
@@ -104,9 +121,12 @@ const char *refusal(const SeqEntry &e, int before, std::size_t width, std::size_
     if (n > 0 && (e.bases[0] == '+' || e.bases[0] == '>'))
         return e.bases[0] == '+' ? "its first base is \"+\", which would end its bases"
                                  : "its first base is \">\", which would end its bases";
-    if (e.is_fasta && (at = lineStartEnding(e.bases, n, width)) < n)
+    std::size_t place = e.is_fasta ? lineStartEnding(e.bases, n, width) : n;
+    if (place < n) {
+        at = place;
         return e.bases[at] == '+' ? "\"+\" would start a line of its bases and end them"
                                   : "\">\" would start a line of its bases and end them";
+    }
     if (!e.is_fasta && badQualities(e.quals, n)) {
         for (std::size_t i = 0;; ++i) {
             if (e.quals[i] == -33) return "its quality value -33 would be a zero byte";
@@ -116,6 +136,20 @@ const char *refusal(const SeqEntry &e, int before, std::size_t width, std::size_
                        "selects the numeric reading";
         }
     }
+    // The stream reads a carriage return at a line's end as part of the line end.
+    if (!e.comment && endsInCr(e.name))
+        return "its name ends in a carriage return, which the stream would read as the line's end";
+    if (e.comment && endsInCr(e.comment))
+        return "its comment ends in a carriage return, which the stream would read as the line's "
+               "end";
+    if ((place = lineEndingInCr(e.bases, n, e.is_fasta ? width : 0)) < n) {
+        at = place;
+        return "a carriage return would end a line of its bases, which the stream would read as "
+               "the line's end";
+    }
+    if (!e.is_fasta && n > 0 && e.quals[n - 1] == -20)
+        return "its last quality value -20 would be a carriage return, which the stream would "
+               "read as the line's end";
     if (before >= 0 && before != e.is_fasta)
         return e.is_fasta ? "a FASTA entry cannot follow a FASTQ entry"
                           : "a FASTQ entry cannot follow a FASTA entry";
@@ -204,9 +238,11 @@ bool put(Output &out, const SeqEntry &e, std::size_t width) noexcept {
     const char mark = fastq ? '@' : '>';
     bool ok = out.put(&mark, 1) && out.put(e.name, name) &&
               (!e.comment || (out.put(" ", 1) && out.put(e.comment, comment))) && out.put("\n", 1);
+    // No bases are one empty line.
     const std::size_t line = width == 0 || n <= width ? n : width;
-    for (std::size_t i = 0; ok && (i < n || i == 0); i += line)
-        ok = (n == 0 || out.put(e.bases + i, std::min(line, n - i))) && out.put("\n", 1);
+    if (n == 0) ok = ok && out.put("\n", 1);
+    for (std::size_t i = 0; ok && i < n; i += line)
+        ok = out.put(e.bases + i, std::min(line, n - i)) && out.put("\n", 1);
     if (ok && fastq)
         ok = out.put("+\n", 2) &&
              (n == 0 || out.putMapped(reinterpret_cast<const char *>(e.quals), n, phred)) &&
