@@ -321,11 +321,11 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
                           toolkit::streamed(bgzf_file.path(), batch, 2, block).records);
             }
             // With a carriage return before each line feed the stream reads the same entries,
-            // from blocks that cut between the two, and from a pipe.
+            // from blocks that cut between the two, and from a pipe read a byte at a time.
             for (const bool cut_last : {false, true}) {
                 TextFile flat_crlf(crlf(flat_text, cut_last)),
                     wrapped_crlf(crlf(wrapped_text, cut_last));
-                toolkit::PipeFile pipe(crlf(wrapped_text, cut_last));
+                toolkit::PipeFile pipe(crlf(wrapped_text, cut_last), 1);  // one byte a read
                 const size_t block = 1 + rng() % 300;
                 EXPECT_EQ(flat_want, toolkit::streamed(flat_crlf.path(), 300, 1, block).records)
                     << "CRLF, block " << block;

@@ -64,15 +64,19 @@ inline std::string pairRefusal(const char *path, fast::Format format) {
 // object, also when the reader stopped early.
 class PipeFile {
   public:
-    explicit PipeFile(std::string text) : text_(std::move(text)) {
+    // With `piece`, the text goes into the pipe at most that many bytes a write, so that the
+    // reader's reads are as short.
+    explicit PipeFile(std::string text, size_t piece = 0) : text_(std::move(text)) {
         std::signal(SIGPIPE, SIG_IGN);
         int fds[2];
         EXPECT_EQ(0, pipe(fds));
         read_fd_ = fds[0];
         path_ = "/proc/self/fd/" + std::to_string(read_fd_);
-        writer_ = std::thread([this, fd = fds[1]] {
+        writer_ = std::thread([this, fd = fds[1], piece] {
             for (size_t at = 0; at < text_.size();) {
-                const ssize_t n = write(fd, text_.data() + at, text_.size() - at);
+                const size_t left = text_.size() - at;
+                const ssize_t n =
+                    write(fd, text_.data() + at, piece ? std::min(piece, left) : left);
                 if (n <= 0) break;
                 at += static_cast<size_t>(n);
             }
