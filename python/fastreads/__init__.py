@@ -27,6 +27,7 @@ from ._fastreads import (
     PairWriter,
     Reader,
     Record,
+    TupleWriter,
     Writer,
     compressed_formats,
     library_version,
@@ -39,6 +40,7 @@ __all__ = [
     "PairWriter",
     "Reader",
     "Record",
+    "TupleWriter",
     "Writer",
     "open",
 ]
@@ -59,14 +61,20 @@ def _path(path):
         ) from None
 
 
-def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, format=None,
-         sync=True, fasta_width=0):
+def open(path, path2=None, *more, mode="r", threads=0, batch_bytes=0, level=None, format=None,
+         sync=True, fasta_width=0, interleaved=False):
     """Open a FASTQ/FASTA file, or the two files of paired-end reads, to read or write.
 
     path, path2: str, bytes or os.PathLike; "-" is standard input (standard output for
         mode="w"). With path2 the two files are read or written in step: reading yields
         (first, second) pairs and checks that their names pair (equal up to the first blank
         or tab, a final "/1" or "/2" aside) and that both files end together.
+    more: further paths, read or written in step with the first two (R1, R2, I1, I2): reading
+        yields tuples of one record a file, every name checked against the first file's;
+        writing takes write(*records), one a file.
+    interleaved: with one path, the file holds the two records of each pair in turn: reading
+        yields (first, second) pairs, checked as for two files (an odd count is a FormatError);
+        writing takes write(first, second).
     mode: "r" to read (the default) or "w" to write.
     threads: at most this many threads in all, the caller's included; 1 reads in the calling
         thread, 0 (the default) as many as help: a thread that reads ahead and parses, and
@@ -96,12 +104,21 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
     """
     if mode not in ("r", "w"):
         raise ValueError(f"mode must be 'r' or 'w', not {mode!r}")
+    if not isinstance(interleaved, bool):
+        raise TypeError(f"interleaved must be True or False, not {type(interleaved).__name__}")
+    if more and path2 is None:
+        raise ValueError("the second path is None")
+    if interleaved and path2 is not None:
+        raise ValueError("interleaved pairs are in one file")
     first = _path(path)
     second = None if path2 is None else _path(path2)
+    others = [first, second] + [_path(p) for p in more] if more else None
     if mode == "r":
         if level is not None or format is not None or sync is not True or fasta_width:
             raise ValueError("level, format, sync and fasta_width are for writing")
-        cls = Reader if second is None else PairReader
+        if others:
+            return TupleReader(others, batch_bytes, threads)
+        cls = Reader if second is None and not interleaved else PairReader
         return cls(first, second, batch_bytes, threads)
     if batch_bytes:
         raise ValueError("batch_bytes is for reading")
@@ -111,6 +128,8 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
     lvl = 0 if level is None else level
     if not isinstance(sync, bool):
         raise TypeError(f"sync must be True or False, not {type(sync).__name__}")
-    if second is None:
+    if others:
+        return TupleWriter(others, code, lvl, threads, sync, fasta_width)
+    if second is None and not interleaved:
         return Writer(first, code, lvl, threads, sync, fasta_width)
     return PairWriter(first, second, code, lvl, threads, sync, fasta_width)

@@ -44,14 +44,17 @@ std::string display(const std::string &path) {
 
 class ReaderCore : public RecordSource {
   public:
+    // Reads `first`, or `first` and `second` in step, or with `interleaved` the pairs that
+    // `first` holds in turn.
     ReaderCore(const std::string &first, const py::object &second, std::int64_t batch_bytes,
-               std::int32_t threads) {
+               std::int32_t threads, bool interleaved = false) {
         if (batch_bytes < 0) throw py::value_error("batch_bytes must be 0 or more");
         if (threads < 0) throw py::value_error("threads must be 0 or more");
-        paired_ = !second.is_none();
+        interleaved_ = interleaved && second.is_none();
+        paired_ = !second.is_none() || interleaved_;
         label_ = display(first);
         std::string second_path;
-        if (paired_) {
+        if (paired_ && !interleaved_) {
             second_path = second.cast<std::string>();
             label_ += ", " + display(second_path);
         }
@@ -67,7 +70,9 @@ class ReaderCore : public RecordSource {
             first_ = openFastqStream(first.c_str(), batch_bytes, stream_threads);
         }
         if (first_ == nullptr) throwOsError(first, errno);
-        if (paired_) {
+        // The same stream twice reads interleaved pairs.
+        if (interleaved_) second_ = first_;
+        if (paired_ && !interleaved_) {
             {
                 py::gil_scoped_release release;
                 second_ = openFastqStream(second_path.c_str(), batch_bytes, stream_threads);
@@ -220,7 +225,7 @@ class ReaderCore : public RecordSource {
                 share(slot, a, b, n);
             }
             skipped_.store(fastqStreamSkipped(first_) +
-                           (paired_ ? fastqStreamSkipped(second_) : 0));
+                           (paired_ && !interleaved_ ? fastqStreamSkipped(second_) : 0));
             return n;
         } catch (const std::bad_alloc &) {
             error = "out of memory";
@@ -309,12 +314,12 @@ class ReaderCore : public RecordSource {
         space_cv_.notify_all();
         if (worker_.joinable()) worker_.join();
         closeFastqStream(first_);
-        closeFastqStream(second_);
+        if (second_ != first_) closeFastqStream(second_);
         first_ = second_ = nullptr;
     }
 
     FastqStream *first_ = nullptr, *second_ = nullptr;
-    bool paired_ = false, threaded_ = false;
+    bool paired_ = false, interleaved_ = false, threaded_ = false;
     std::string label_;
     // The caller's side, under the GIL.
     Slot current_{};
@@ -357,6 +362,7 @@ struct Reader {
     Reader(const std::string &first, const py::object &second, std::int64_t batch_bytes,
            std::int32_t threads)
         : core(std::make_shared<ReaderCore>(first, second, batch_bytes, threads)) {}
+    explicit Reader(std::shared_ptr<ReaderCore> made) : core(std::move(made)) {}
     // Batches may keep the core alive; the streams end with the reader.
     virtual ~Reader() {
         try {
@@ -366,7 +372,11 @@ struct Reader {
     }
 };
 struct PairReader : Reader {
-    using Reader::Reader;
+    // Without a second path, the pairs of one file of interleaved mates.
+    PairReader(const std::string &first, const py::object &second, std::int64_t batch_bytes,
+               std::int32_t threads)
+        : Reader(std::make_shared<ReaderCore>(first, second, batch_bytes, threads,
+                                              second.is_none())) {}
 };
 
 // reader.batches(): Batch objects, or tuples of two for pairs.

@@ -3,6 +3,8 @@
 // arrays.
 #include <cerrno>
 
+#include <pybind11/stl.h>
+
 #include "fastreads.hpp"
 
 namespace fastreads {
@@ -30,8 +32,11 @@ std::pair<const char *, std::size_t> latin1Bytes(PyObject *text, const char *wha
 
 class WriterCore {
   public:
+    // One writer for each path; with `interleaved`, one path whose file takes the two records
+    // of each pair in turn.
     WriterCore(const std::vector<std::string> &paths, std::int32_t format, std::int32_t level,
-               std::int32_t threads, bool sync, std::int32_t fasta_width) {
+               std::int32_t threads, bool sync, std::int32_t fasta_width,
+               bool interleaved = false) {
         if (threads < 0) throw py::value_error("threads must be 0 or more");
         if (fasta_width < 0) throw py::value_error("fasta_width must be 0 or more");
         FastqWriterOptions options{};
@@ -62,7 +67,8 @@ class WriterCore {
             }
             writers_.push_back(w);
         }
-        pending_.resize(writers_.size());
+        interleaved_ = interleaved && writers_.size() == 1;
+        pending_.resize(interleaved_ ? 2 : writers_.size());
         bytes_.reserve(kFlushBytes + (64 << 10));
     }
 
@@ -102,9 +108,7 @@ class WriterCore {
     // Buffers one record, or a pair, and writes the buffer once it is full.
     void write(PyObject *const *records, std::size_t count) {
         usable();
-        if (count != writers_.size())
-            throw py::type_error(writers_.size() == 1 ? "write() takes one record"
-                                                      : "write() takes two records, a pair");
+        if (count != pending_.size()) throw py::type_error("write() takes " + arity("record"));
         const std::size_t before = bytes_.size(), entries = pending_[0].size();
         try {
             for (std::size_t side = 0; side < count; ++side) add(side, records[side]);
@@ -120,17 +124,19 @@ class WriterCore {
     // Writes whole batches straight from their arrays, after what is buffered.
     void writeBatch(const py::args &batches) {
         usable();
-        if (batches.size() != writers_.size())
-            throw py::type_error(writers_.size() == 1 ? "write_batch() takes one batch"
-                                                      : "write_batch() takes two batches, a pair");
+        if (batches.size() != pending_.size())
+            throw py::type_error("write_batch() takes " + arity("batch"));
         std::vector<PackedPtr> packed;
         for (py::handle b : batches) {
             const Batch &batch = b.cast<const Batch &>();
             batch.check();
             packed.push_back(batch.packed);
         }
-        if (packed.size() == 2 && packed[0]->count != packed[1]->count)
-            throw py::value_error("the two batches of a pair differ in length");
+        for (const PackedPtr &other : packed)
+            if (other->count != packed[0]->count)
+                throw py::value_error(packed.size() == 2
+                                          ? "the two batches of a pair differ in length"
+                                          : "the batches differ in length");
         flush();
         // The entries point into buffers that these references keep alive.
         std::vector<BufferPtr> keep;
@@ -231,10 +237,15 @@ class WriterCore {
         std::string error;
         {
             py::gil_scoped_release release;
-            status = writers_.size() == 2
-                         ? writeFastqPairBatch(writers_[0], writers_[1], entries[0].data(),
-                                               entries[1].data(), count)
-                         : writeFastqBatch(writers_[0], entries[0].data(), count);
+            std::vector<const SeqEntry *> batches;
+            for (const auto &side : entries) batches.push_back(side.data());
+            status =
+                interleaved_
+                    ? writeFastqPairBatch(writers_[0], writers_[0], batches[0], batches[1], count)
+                : writers_.size() == 1
+                    ? writeFastqBatch(writers_[0], batches[0], count)
+                    : writeFastqBatches(writers_.data(), static_cast<std::int32_t>(writers_.size()),
+                                        batches.data(), count);
             if (status != 0) {
                 const char *why = fastqWriterError(writers_[0]);
                 error = why ? why : "write failed";
@@ -245,12 +256,24 @@ class WriterCore {
 
     // A refused entry is a FormatError; anything else is the system's failure.
     [[noreturn]] void raise(const std::string &error) const {
-        if (error.find("entry ") != std::string::npos) throwFormatError(label_ + ": " + error);
+        if (error.find("entry ") != std::string::npos ||
+            error.find("entries ") != std::string::npos)
+            throwFormatError(label_ + ": " + error);
         PyErr_SetString(PyExc_OSError, (label_ + ": " + error).c_str());
         throw py::error_already_set();
     }
 
+    // "one record", "two records, a pair" or "3 records, one a file" for what write() takes.
+    std::string arity(const std::string &what) const {
+        const std::size_t n = pending_.size();
+        if (n == 1) return "one " + what;
+        const std::string many = what == "batch" ? "batches" : what + "s";
+        if (n == 2) return "two " + many + ", a pair";
+        return std::to_string(n) + " " + many + ", one a file";
+    }
+
     std::vector<FastqWriter *> writers_;
+    bool interleaved_ = false;
     std::vector<std::vector<Pending>> pending_;
     std::vector<char> bytes_;
     std::string label_;
@@ -261,11 +284,18 @@ struct Writer {
     Writer(const std::string &path, std::int32_t format, std::int32_t level, std::int32_t threads,
            bool sync, std::int32_t fasta_width)
         : core(new WriterCore({path}, format, level, threads, sync, fasta_width)) {}
-    Writer(const std::string &first, const std::string &second, std::int32_t format,
-           std::int32_t level, std::int32_t threads, bool sync, std::int32_t fasta_width)
-        : core(new WriterCore({first, second}, format, level, threads, sync, fasta_width)) {}
+    Writer(const std::vector<std::string> &paths, std::int32_t format, std::int32_t level,
+           std::int32_t threads, bool sync, std::int32_t fasta_width, bool interleaved)
+        : core(new WriterCore(paths, format, level, threads, sync, fasta_width, interleaved)) {}
 };
 struct PairWriter : Writer {
+    PairWriter(const std::string &first, const py::object &second, std::int32_t format,
+               std::int32_t level, std::int32_t threads, bool sync, std::int32_t fasta_width)
+        : Writer(second.is_none() ? std::vector<std::string>{first}
+                                  : std::vector<std::string>{first, second.cast<std::string>()},
+                 format, level, threads, sync, fasta_width, second.is_none()) {}
+};
+struct TupleWriter : Writer {
     using Writer::Writer;
 };
 
@@ -291,8 +321,8 @@ template <typename T>
 PyMethodDef write_method = {
     "write", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(writeRecords<T>)),
     METH_FASTCALL,
-    "write(record) or, for pairs, write(first, second): buffers the record(s); the buffer is "
-    "written a few hundred KB at a time."};
+    "write(record) or, for pairs, write(first, second), and for n files write(*records): "
+    "buffers the record(s); the buffer is written a few hundred KB at a time."};
 
 template <typename T>
 void bindCommon(py::class_<T> &c) {
@@ -320,10 +350,18 @@ void bindWriter(py::module_ &m) {
     writer.def(py::init<const std::string &, std::int32_t, std::int32_t, std::int32_t, bool,
                         std::int32_t>());
     bindCommon(writer);
-    py::class_<PairWriter> pair(m, "PairWriter", "Writes two files in step.");
-    pair.def(py::init<const std::string &, const std::string &, std::int32_t, std::int32_t,
+    py::class_<PairWriter> pair(m, "PairWriter",
+                                "Writes two files in step, or one of interleaved pairs.");
+    pair.def(py::init<const std::string &, const py::object &, std::int32_t, std::int32_t,
                       std::int32_t, bool, std::int32_t>());
     bindCommon(pair);
+    py::class_<TupleWriter> tuple(m, "TupleWriter", "Writes three or more files in step.");
+    tuple.def(
+        py::init([](const std::vector<std::string> &paths, std::int32_t format, std::int32_t level,
+                    std::int32_t threads, bool sync, std::int32_t fasta_width) {
+            return TupleWriter(paths, format, level, threads, sync, fasta_width, false);
+        }));
+    bindCommon(tuple);
 }
 
 }  // namespace fastreads

@@ -315,3 +315,27 @@ def test_damaged_bam(tmp_path):
         (tmp_path / "d.bam").write_bytes(gzip.compress(damaged))
         with pytest.raises(fastreads.FormatError, match=why):
             list(fastreads.open(tmp_path / "d.bam"))
+
+
+def test_interleaved_and_paired_bam(tmp_path, fastq_data, fastq_records):
+    """Mates in turn in one file, FASTQ or a paired uBAM, read as pairs; an odd count fails."""
+    text = b"".join(b"@p%d/%d\nACGT\n+\nIIII\n" % (k // 2, 1 + k % 2) for k in range(21))
+    (tmp_path / "odd.fq").write_bytes(text)
+    got = []
+    with pytest.raises(fastreads.FormatError, match=r'entry 21 \("p10/1"\) has no mate'):
+        with fastreads.open(tmp_path / "odd.fq", interleaved=True, batch_bytes=100) as pairs:
+            got.extend(pairs)
+    assert [(a.name, b.name) for a, b in got] == [(f"p{k}/1", f"p{k}/2") for k in range(10)]
+    simple = fastq_data.replace(b"\xe9", b"e").replace(b"\xff", b"f")
+    mates = [r for r in parse_fastq(bytes(b if b < 128 else 73 for b in simple))
+             if r.name.isalnum() and r.sequence][:500]
+    for k, path in enumerate(("r1.fq", "r2.fq")):
+        (tmp_path / path).write_text("".join(f"@{r.name}/{k + 1}\n{r.sequence}\n+\n{r.qualities}\n"
+                                             for r in mates))
+    subprocess.run(["samtools", "import", "-1", str(tmp_path / "r1.fq"), "-2",
+                    str(tmp_path / "r2.fq"), "-o", str(tmp_path / "p.bam")], check=True)
+    with fastreads.open(tmp_path / "p.bam", interleaved=True) as pairs:
+        got = list(pairs)
+    # BAM holds no lower case.
+    assert [(a.name, a.sequence, b.sequence) for a, b in got] == \
+        [(r.name, r.sequence.upper(), r.sequence.upper()) for r in mates]

@@ -106,6 +106,30 @@ def test_pairs(tmp_path, fastq_data, fastq_records):
             out.write(R("a/1", "A", "I"), R("a/2", "A", "I"))
             out.write(R("b", "A", "I"), R("c", "A", "I"))
     assert not (tmp_path / "p1.fq").exists() and not (tmp_path / "p2.fq").exists()
+    # One file of interleaved mates, read back as pairs; three files in step.
+    with fastreads.open(r1, r1) as pairs, \
+            fastreads.open(tmp_path / "i.fq.gz", mode="w", interleaved=True) as out, \
+            fastreads.open(*(tmp_path / f"t{k}.fq" for k in range(3)), mode="w") as three:
+        for first, second in pairs:
+            out.write(first, second)
+            three.write(first, second, first)
+    with fastreads.open(tmp_path / "i.fq.gz", interleaved=True, batch_bytes=3000) as pairs:
+        assert list(pairs) == [(r, r) for r in fastq_records]
+    for k in range(3):
+        with fastreads.open(tmp_path / f"t{k}.fq") as reader:
+            assert list(reader) == fastq_records
+    with pytest.raises(fastreads.FormatError, match="entries 3 and 4 have unpaired names"):
+        with fastreads.open(tmp_path / "q.fq", mode="w", interleaved=True) as out:
+            out.write(R("a/1", "A", "I"), R("a/2", "A", "I"))
+            out.write(R("b", "A", "I"), R("c", "A", "I"))
+    with pytest.raises(fastreads.FormatError, match="entry 2 has unpaired names.* in the third"):
+        with fastreads.open(*(tmp_path / f"u{k}.fq" for k in range(3)), mode="w") as out:
+            out.write(R("a", "A", "I"), R("a", "A", "I"), R("a", "A", "I"))
+            out.write(R("b", "A", "I"), R("b", "A", "I"), R("c", "A", "I"))
+    with pytest.raises(TypeError, match="takes 3 records"):
+        with fastreads.open(*(tmp_path / f"v{k}.fq" for k in range(3)), mode="w") as out:
+            out.write(R("a", "A", "I"), R("a", "A", "I"))
+    assert not list(tmp_path.glob("[quv]*.fq"))
     # A second file that fails at the end, over a file size limit, keeps the first out too.
     script = (
         "import resource, signal, sys, fastreads\n"
