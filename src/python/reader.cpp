@@ -3,6 +3,7 @@
 // of the caller, so that the parsing overlaps the caller's Python code; the GIL is released
 // whenever the caller waits for a batch.
 #include <pybind11/numpy.h>
+#include <pybind11/stl.h>
 
 #include <algorithm>
 #include <array>
@@ -29,7 +30,7 @@ void throwOsError(const std::string &path, int error, const std::string &invalid
 
 namespace {
 
-using Slot = std::array<PackedPtr, 2>;  // one batch, and its mates for pairs
+using Slot = std::vector<PackedPtr>;  // one batch of each file read in step
 
 // Batches gathered ahead of the caller.
 constexpr std::size_t kAhead = 2;
@@ -44,59 +45,51 @@ std::string display(const std::string &path) {
 
 class ReaderCore : public RecordSource {
   public:
-    // Reads `first`, or `first` and `second` in step, or with `interleaved` the pairs that
-    // `first` holds in turn.
-    ReaderCore(const std::string &first, const py::object &second, std::int64_t batch_bytes,
+    // Reads the files at `paths` in step (one, a pair, or more), or with `interleaved` the
+    // pairs that the one file holds in turn.
+    ReaderCore(const std::vector<std::string> &paths, std::int64_t batch_bytes,
                std::int32_t threads, bool interleaved = false) {
         if (batch_bytes < 0) throw py::value_error("batch_bytes must be 0 or more");
         if (threads < 0) throw py::value_error("threads must be 0 or more");
-        interleaved_ = interleaved && second.is_none();
-        paired_ = !second.is_none() || interleaved_;
-        label_ = display(first);
-        std::string second_path;
-        if (paired_ && !interleaved_) {
-            second_path = second.cast<std::string>();
-            label_ += ", " + display(second_path);
-        }
-        for (const std::string *path : {&first, static_cast<const std::string *>(&second_path)}) {
-            if (path->find('\0') != std::string::npos)
+        interleaved_ = interleaved && paths.size() == 1;
+        sides_ = interleaved_ ? 2 : paths.size();
+        for (const std::string &path : paths) {
+            if (path.find('\0') != std::string::npos)
                 throw py::value_error("embedded null byte in path");
+            label_ += (label_.empty() ? "" : ", ") + display(path);
         }
+        comments_.assign(sides_, nullptr);
         // The stream's threads count its caller: here the gathering thread.
         threaded_ = threads != 1;
         const std::int32_t stream_threads = threads == 0 ? 0 : threaded_ ? threads - 1 : 1;
-        {
-            py::gil_scoped_release release;
-            first_ = openFastqStream(first.c_str(), batch_bytes, stream_threads);
-        }
-        if (first_ == nullptr) throwOsError(first, errno);
-        // The same stream twice reads interleaved pairs.
-        if (interleaved_) second_ = first_;
-        if (paired_ && !interleaved_) {
+        for (const std::string &path : paths) {
+            FastqStream *s;
             {
                 py::gil_scoped_release release;
-                second_ = openFastqStream(second_path.c_str(), batch_bytes, stream_threads);
+                s = openFastqStream(path.c_str(), batch_bytes, stream_threads);
             }
-            if (second_ == nullptr) {
+            if (s == nullptr) {
                 const int error = errno;
-                closeFastqStream(first_);
-                first_ = nullptr;
-                throwOsError(second_path, error);
+                stop();
+                throwOsError(path, error);
             }
+            streams_.push_back(s);
         }
+        // The same stream twice reads interleaved pairs.
+        if (interleaved_) streams_.push_back(streams_[0]);
         if (threaded_) worker_ = std::thread([this] { run(); });
     }
 
     ~ReaderCore() override {
         stop();
-        Py_XDECREF(comments_[0]);
-        Py_XDECREF(comments_[1]);
+        for (PyObject *comment : comments_) Py_XDECREF(comment);
     }
 
     ReaderCore(const ReaderCore &) = delete;
     ReaderCore &operator=(const ReaderCore &) = delete;
 
-    bool paired() const { return paired_; }
+    // Records a step: 1 for one file, 2 for pairs, n for n files.
+    std::size_t sides() const { return sides_; }
     bool closed() const { return closed_; }
     std::uint64_t generation() const { return generation_; }
     std::int64_t skipped() const { return skipped_.load(); }
@@ -144,7 +137,7 @@ class ReaderCore : public RecordSource {
                     done_cv_.notify_one();
                 }
                 if (!ready_.empty()) {
-                    if (current_[0]) spare_.push_back(current_);
+                    if (!current_.empty()) spare_.push_back(current_);
                     current_ = ready_.front();
                     ready_.pop_front();
                     status = static_cast<std::int32_t>(current_[0]->count);
@@ -155,7 +148,7 @@ class ReaderCore : public RecordSource {
                 lock.unlock();
                 space_cv_.notify_one();
             } else {
-                if (!current_[0]) current_ = makeSlot();
+                if (current_.empty()) current_ = makeSlot();
                 status = fill(current_, error);
             }
         }
@@ -172,21 +165,22 @@ class ReaderCore : public RecordSource {
 
     PyObject *nextRecord() override {
         try {
-            if (!current_[0] || position_ >= current_[0]->count) {
+            if (current_.empty() || position_ >= current_[0]->count) {
                 if (!advance()) return nullptr;
             }
             const std::int64_t i = position_++;
-            PyObject *first = current_[0]->record(i, &comments_[0]);
-            if (!paired_ || first == nullptr) return first;
-            PyObject *second = current_[1]->record(i, &comments_[1]);
-            if (second == nullptr) {
-                Py_DECREF(first);
-                return nullptr;
+            if (sides_ == 1) return current_[0]->record(i, &comments_[0]);
+            PyObject *tuple = PyTuple_New(static_cast<Py_ssize_t>(sides_));
+            if (tuple == nullptr) return nullptr;
+            for (std::size_t side = 0; side < sides_; ++side) {
+                PyObject *record = current_[side]->record(i, &comments_[side]);
+                if (record == nullptr) {
+                    Py_DECREF(tuple);
+                    return nullptr;
+                }
+                PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(side), record);
             }
-            PyObject *pair = PyTuple_Pack(2, first, second);
-            Py_DECREF(first);
-            Py_DECREF(second);
-            return pair;
+            return tuple;
         } catch (py::error_already_set &e) {
             e.restore();
         } catch (const py::builtin_exception &e) {
@@ -199,8 +193,8 @@ class ReaderCore : public RecordSource {
 
   private:
     Slot makeSlot() const {
-        Slot slot{std::make_shared<Packed>(), nullptr};
-        if (paired_) slot[1] = std::make_shared<Packed>();
+        Slot slot(sides_);
+        for (PackedPtr &side : slot) side = std::make_shared<Packed>();
         return slot;
     }
 
@@ -208,24 +202,27 @@ class ReaderCore : public RecordSource {
     // `error` on a failure. Runs without the GIL.
     std::int32_t fill(Slot &slot, std::string &error) noexcept {
         try {
-            SeqEntry *a = nullptr, *b = nullptr;
+            std::vector<SeqEntry *> e(sides_, nullptr);
             const std::int32_t n =
-                paired_ ? readFastqPairBatch(first_, second_, &a, &b) : readFastqBatch(first_, &a);
+                sides_ == 1   ? readFastqBatch(streams_[0], &e[0])
+                : sides_ == 2 ? readFastqPairBatch(streams_[0], streams_[1], &e[0], &e[1])
+                              : readFastqBatches(streams_.data(), static_cast<std::int32_t>(sides_),
+                                                 e.data());
             if (n < 0) {
-                const char *why = fastqStreamError(first_);
+                const char *why = fastqStreamError(streams_[0]);
                 error = why ? why : "read failed";
                 return n;
             }
             if (n > 0 && !threaded_) {
-                slot[0]->gather(a, n);
-                if (paired_) slot[1]->gather(b, n);
+                for (std::size_t side = 0; side < sides_; ++side) slot[side]->gather(e[side], n);
             } else if (n > 0) {
-                slot[0]->prepare(a, n);
-                if (paired_) slot[1]->prepare(b, n);
-                share(slot, a, b, n);
+                for (std::size_t side = 0; side < sides_; ++side) slot[side]->prepare(e[side], n);
+                share(slot, e, n);
             }
-            skipped_.store(fastqStreamSkipped(first_) +
-                           (paired_ && !interleaved_ ? fastqStreamSkipped(second_) : 0));
+            std::int64_t skipped = 0;
+            for (std::size_t side = 0; side < (interleaved_ ? 1 : sides_); ++side)
+                skipped += fastqStreamSkipped(streams_[side]);
+            skipped_.store(skipped);
             return n;
         } catch (const std::bad_alloc &) {
             error = "out of memory";
@@ -234,16 +231,15 @@ class ReaderCore : public RecordSource {
     }
 
     // Copies the entries of a prepared batch, with the caller's help when it is waiting for it.
-    void share(Slot &slot, const SeqEntry *a, const SeqEntry *b, std::int32_t n) {
+    void share(Slot &slot, const std::vector<SeqEntry *> &entries, std::int32_t n) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            job_.entries[0] = a;
-            job_.entries[1] = b;
-            job_.packed[0] = slot[0].get();
-            job_.packed[1] = slot[1].get();
+            job_.entries.assign(entries.begin(), entries.end());
+            job_.packed.clear();
+            for (const PackedPtr &side : slot) job_.packed.push_back(side.get());
             job_.count = n;
             job_.per_side = (n + kChunk - 1) / kChunk;
-            job_.chunks = job_.per_side * (paired_ ? 2 : 1);
+            job_.chunks = job_.per_side * static_cast<std::int64_t>(sides_);
             job_.next = 0;
             job_.done = 0;
             job_active_ = true;
@@ -260,7 +256,7 @@ class ReaderCore : public RecordSource {
         for (;;) {
             const std::int64_t chunk = job_.next.fetch_add(1);
             if (chunk >= job_.chunks) return;
-            const int side = chunk >= job_.per_side ? 1 : 0;
+            const std::int64_t side = chunk / job_.per_side;
             const std::int64_t begin = (chunk - side * job_.per_side) * kChunk;
             job_.packed[side]->fill(job_.entries[side], begin,
                                     std::min<std::int64_t>(begin + kChunk, job_.count));
@@ -284,7 +280,7 @@ class ReaderCore : public RecordSource {
             std::string error;
             std::int32_t n;
             try {
-                if (!slot[0]) slot = makeSlot();
+                if (slot.empty()) slot = makeSlot();
                 n = fill(slot, error);
             } catch (const std::bad_alloc &) {
                 n = -1;
@@ -313,18 +309,20 @@ class ReaderCore : public RecordSource {
         }
         space_cv_.notify_all();
         if (worker_.joinable()) worker_.join();
-        closeFastqStream(first_);
-        if (second_ != first_) closeFastqStream(second_);
-        first_ = second_ = nullptr;
+        // An interleaved reader holds its one stream twice.
+        for (std::size_t i = 0; i < streams_.size(); ++i)
+            if (i == 0 || streams_[i] != streams_[0]) closeFastqStream(streams_[i]);
+        streams_.clear();
     }
 
-    FastqStream *first_ = nullptr, *second_ = nullptr;
-    bool paired_ = false, interleaved_ = false, threaded_ = false;
+    std::vector<FastqStream *> streams_;
+    std::size_t sides_ = 1;
+    bool interleaved_ = false, threaded_ = false;
     std::string label_;
     // The caller's side, under the GIL.
     Slot current_{};
     std::int64_t position_ = 0;
-    PyObject *comments_[2] = {nullptr, nullptr};  // the last comment of each side's records
+    std::vector<PyObject *> comments_;  // the last comment of each side's records
     std::uint64_t generation_ = 0;
     bool closed_ = false, ended_ = false, busy_ = false;
     std::string error_;
@@ -334,8 +332,8 @@ class ReaderCore : public RecordSource {
     std::condition_variable ready_cv_, space_cv_, done_cv_;
     // The batch being copied, shared out in chunks of entries (threaded only).
     struct Job {
-        const SeqEntry *entries[2] = {nullptr, nullptr};
-        Packed *packed[2] = {nullptr, nullptr};
+        std::vector<const SeqEntry *> entries;
+        std::vector<Packed *> packed;
         std::int64_t count = 0, per_side = 0, chunks = 0;
         std::atomic<std::int64_t> next{0}, done{0};
     } job_;
@@ -357,11 +355,17 @@ void Batch::check() const {
 
 namespace {
 
+// The paths of a reader: `first`, and `second` unless it is None.
+std::vector<std::string> pathsOf(const std::string &first, const py::object &second) {
+    if (second.is_none()) return {first};
+    return {first, second.cast<std::string>()};
+}
+
 struct Reader {
     std::shared_ptr<ReaderCore> core;
     Reader(const std::string &first, const py::object &second, std::int64_t batch_bytes,
            std::int32_t threads)
-        : core(std::make_shared<ReaderCore>(first, second, batch_bytes, threads)) {}
+        : core(std::make_shared<ReaderCore>(pathsOf(first, second), batch_bytes, threads)) {}
     explicit Reader(std::shared_ptr<ReaderCore> made) : core(std::move(made)) {}
     // Batches may keep the core alive; the streams end with the reader.
     virtual ~Reader() {
@@ -375,8 +379,13 @@ struct PairReader : Reader {
     // Without a second path, the pairs of one file of interleaved mates.
     PairReader(const std::string &first, const py::object &second, std::int64_t batch_bytes,
                std::int32_t threads)
-        : Reader(std::make_shared<ReaderCore>(first, second, batch_bytes, threads,
+        : Reader(std::make_shared<ReaderCore>(pathsOf(first, second), batch_bytes, threads,
                                               second.is_none())) {}
+};
+struct TupleReader : Reader {
+    TupleReader(const std::vector<std::string> &paths, std::int64_t batch_bytes,
+                std::int32_t threads)
+        : Reader(std::make_shared<ReaderCore>(paths, batch_bytes, threads)) {}
 };
 
 // reader.batches(): Batch objects, or tuples of two for pairs.
@@ -385,9 +394,11 @@ struct BatchIterator {
     py::object next() {
         if (!core->advance()) throw py::stop_iteration();
         const std::uint64_t generation = core->generation();
-        py::object first = py::cast(Batch{core, generation, core->current()[0]});
-        if (!core->paired()) return first;
-        return py::make_tuple(first, py::cast(Batch{core, generation, core->current()[1]}));
+        if (core->sides() == 1) return py::cast(Batch{core, generation, core->current()[0]});
+        py::tuple batches(core->sides());
+        for (std::size_t side = 0; side < core->sides(); ++side)
+            batches[side] = py::cast(Batch{core, generation, core->current()[side]});
+        return std::move(batches);
     }
 };
 
@@ -513,11 +524,17 @@ void bindReader(py::module_ &m) {
         .def_property_readonly("closed", [](const Reader &r) { return r.core->closed(); })
         .def_property_readonly("skipped", [](const Reader &r) { return r.core->skipped(); })
         .def("__repr__", [](const Reader &r) {
-            return std::string("<fastreads.") + (r.core->paired() ? "PairReader " : "Reader ") +
+            return std::string("<fastreads.") +
+                   (r.core->sides() == 1   ? "Reader "
+                    : r.core->sides() == 2 ? "PairReader "
+                                           : "TupleReader ") +
                    r.core->label() + (r.core->closed() ? " (closed)>" : ">");
         });
-    py::class_<PairReader, Reader>(m, "PairReader", "Reads two files in step.")
+    py::class_<PairReader, Reader>(m, "PairReader",
+                                   "Reads two files in step, or one of interleaved pairs.")
         .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t>());
+    py::class_<TupleReader, Reader>(m, "TupleReader", "Reads three or more files in step.")
+        .def(py::init<const std::vector<std::string> &, std::int64_t, std::int32_t>());
 }
 
 }  // namespace fastreads

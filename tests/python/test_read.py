@@ -142,6 +142,10 @@ def test_pairs_in_step_and_mismatch(tmp_path, fastq_data, fastq_records):
                 for pair in pairs:
                     got.append(pair)
         assert [a for a, _ in got] == other[: len(got)]
+    # A third file in step, named otherwise at one entry.
+    with pytest.raises(fastreads.FormatError, match=r"entry 1501 .*q1500.* in the third"):
+        with fastreads.open(r1, r2, tmp_path / "bad.fq", threads=1) as three:
+            got = list(three)
 
 
 def test_errors(tmp_path, fastq_data):

@@ -115,9 +115,11 @@ def test_pairs(tmp_path, fastq_data, fastq_records):
             three.write(first, second, first)
     with fastreads.open(tmp_path / "i.fq.gz", interleaved=True, batch_bytes=3000) as pairs:
         assert list(pairs) == [(r, r) for r in fastq_records]
-    for k in range(3):
-        with fastreads.open(tmp_path / f"t{k}.fq") as reader:
-            assert list(reader) == fastq_records
+    with fastreads.open(*(tmp_path / f"t{k}.fq" for k in range(3)), batch_bytes=5000) as three:
+        assert isinstance(three, fastreads.TupleReader)
+        assert list(three) == [(r, r, r) for r in fastq_records]
+    with fastreads.open(*(tmp_path / f"t{k}.fq" for k in (0, 1, 2, 1))) as four:
+        assert [len(b) for b in next(four.batches())] == [len(fastq_records)] * 4
     with pytest.raises(fastreads.FormatError, match="entries 3 and 4 have unpaired names"):
         with fastreads.open(tmp_path / "q.fq", mode="w", interleaved=True) as out:
             out.write(R("a/1", "A", "I"), R("a/2", "A", "I"))
