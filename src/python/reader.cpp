@@ -211,12 +211,15 @@ class ReaderCore : public RecordSource {
                 error = why ? why : "read failed";
                 return n;
             }
+            // The stream has counted the names' and comments' lengths.
+            const fast::HeaderLengths *la = fast::headerLengths(first_);
+            const fast::HeaderLengths *lb = paired_ ? fast::headerLengths(second_) : nullptr;
             if (n > 0 && !threaded_) {
-                slot[0]->gather(a, n);
-                if (paired_) slot[1]->gather(b, n);
+                slot[0]->gather(a, n, la);
+                if (paired_) slot[1]->gather(b, n, lb);
             } else if (n > 0) {
-                slot[0]->prepare(a, n);
-                if (paired_) slot[1]->prepare(b, n);
+                slot[0]->prepare(a, n, la);
+                if (paired_) slot[1]->prepare(b, n, lb);
                 share(slot, a, b, n);
             }
             skipped_.store(fastqStreamSkipped(first_) +
