@@ -65,7 +65,14 @@ Result streamed(const char *path, int64_t batch, int32_t threads, size_t block) 
     int32_t n;
     while ((n = readFastqBatch(s, &e)) > 0) {
         if (batch == 1 && n != 1) std::abort();
-        for (int32_t i = 0; i < n; ++i) add(r.entries, e[i]);
+        const fast::HeaderLengths *lengths = fast::headerLengths(s);
+        for (int32_t i = 0; i < n; ++i) {
+            add(r.entries, e[i]);
+            if (std::strlen(e[i].name) != static_cast<size_t>(lengths[i].name) ||
+                (e[i].comment ? std::strlen(e[i].comment) : 0) !=
+                    static_cast<size_t>(lengths[i].comment))
+                std::abort();
+        }
     }
     if (n != 0 && n != -1) std::abort();
     r.failed = n < 0;

@@ -180,9 +180,13 @@ inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads,
     int32_t n;
     while ((n = readFastqBatch(stream, &e)) > 0) {
         EXPECT_TRUE(batch_bytes != 1 || n == 1) << n;
+        const fast::HeaderLengths *lengths = fast::headerLengths(stream);
         for (int32_t i = 0; i < n; ++i) {
             s.records.push_back(show(e[i]));
             EXPECT_TRUE(e[i].aux == 0 && e[i].aux_text == nullptr);
+            EXPECT_EQ(std::strlen(e[i].name), static_cast<size_t>(lengths[i].name));
+            EXPECT_EQ(e[i].comment ? std::strlen(e[i].comment) : 0,
+                      static_cast<size_t>(lengths[i].comment));
         }
         EXPECT_TRUE(kindsAgree(e, n));
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "fast.h"
+#include "fastq/stream.hpp"
 
 namespace fastreads {
 
@@ -104,12 +105,15 @@ struct Packed {
     std::vector<EntryInfo> info;
 
     // Gathers `n` entries in two steps: prepare() sizes the buffers and places every entry,
-    // then fill() copies entries [begin, end), which threads may share out. Throws
+    // then fill() copies entries [begin, end), which threads may share out. `lengths`, when
+    // given, are the entries' header lengths, which are counted otherwise. Throws
     // std::bad_alloc.
-    void prepare(const SeqEntry *entries, std::int32_t n);
+    void prepare(const SeqEntry *entries, std::int32_t n,
+                 const fast::HeaderLengths *lengths = nullptr);
     void fill(const SeqEntry *entries, std::int64_t begin, std::int64_t end);
-    void gather(const SeqEntry *entries, std::int32_t n) {
-        prepare(entries, n);
+    void gather(const SeqEntry *entries, std::int32_t n,
+                const fast::HeaderLengths *lengths = nullptr) {
+        prepare(entries, n, lengths);
         fill(entries, 0, n);
     }
     // An independent copy, its buffers just large enough.

@@ -213,10 +213,16 @@ class ReaderCore : public RecordSource {
                 error = why ? why : "read failed";
                 return n;
             }
+            // The stream has counted the names' and comments' lengths.
+            std::vector<const fast::HeaderLengths *> lengths(sides_);
+            for (std::size_t side = 0; side < sides_; ++side)
+                lengths[side] = fast::headerLengths(streams_[side]);
             if (n > 0 && !threaded_) {
-                for (std::size_t side = 0; side < sides_; ++side) slot[side]->gather(e[side], n);
+                for (std::size_t side = 0; side < sides_; ++side)
+                    slot[side]->gather(e[side], n, lengths[side]);
             } else if (n > 0) {
-                for (std::size_t side = 0; side < sides_; ++side) slot[side]->prepare(e[side], n);
+                for (std::size_t side = 0; side < sides_; ++side)
+                    slot[side]->prepare(e[side], n, lengths[side]);
                 share(slot, e, n);
             }
             std::int64_t skipped = 0;

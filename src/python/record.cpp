@@ -261,15 +261,20 @@ static inline unsigned char copyQualities(std::int8_t *to, const std::int8_t *fr
     return (all & kHighBits) ? 128 : 0;
 }
 
-void Packed::prepare(const SeqEntry *entries, std::int32_t n) {
+void Packed::prepare(const SeqEntry *entries, std::int32_t n, const fast::HeaderLengths *lengths) {
     info.resize(static_cast<std::size_t>(n));
     std::size_t bases = 0, text_bytes = 0;
     any_fastq = false;
     for (std::int32_t i = 0; i < n; ++i) {
         const SeqEntry &e = entries[i];
         EntryInfo &d = info[static_cast<std::size_t>(i)];
-        d.name_length = static_cast<std::int32_t>(std::strlen(e.name));
-        d.comment_length = e.comment ? static_cast<std::int32_t>(std::strlen(e.comment)) : 0;
+        if (lengths) {
+            d.name_length = lengths[i].name;
+            d.comment_length = lengths[i].comment;
+        } else {
+            d.name_length = static_cast<std::int32_t>(std::strlen(e.name));
+            d.comment_length = e.comment ? static_cast<std::int32_t>(std::strlen(e.comment)) : 0;
+        }
         d.flags = (e.is_fasta ? kFasta : 0) | (e.comment ? kHasComment : 0);
         d.name = static_cast<std::int64_t>(text_bytes);
         d.comment = d.name + d.name_length + 1;

@@ -83,8 +83,9 @@ struct FastqStream {
     fast::MallocPtr<char> stitch;
     std::size_t stitch_cap = 0;
 
-    // The batch: its entries, and the text they point to.
+    // The batch: its entries, their header lengths, and the text they point to.
     fast::MallocPtr<SeqEntry> entries;
+    fast::MallocPtr<fast::HeaderLengths> lengths;
     std::size_t entries_cap = 0;
     fast::MallocPtr<char> arena;
     std::size_t arena_cap = 0;
@@ -292,7 +293,7 @@ struct FastqStream {
     bool reserveEntries(int32_t count) noexcept {
         if (static_cast<std::size_t>(count) < entries_cap) return true;
         const std::size_t cap = std::max<std::size_t>(64, entries_cap * 2);
-        if (!fast::resize(entries, cap)) return false;
+        if (!fast::resize(entries, cap) || !fast::resize(lengths, cap)) return false;
         entries_cap = cap;
         return true;
     }
@@ -376,7 +377,7 @@ struct FastqStream {
 
     // Fills `out` with the entry found by inPlace(), ending its name and comment with zero bytes
     // and turning its quality letters into values where they stand.
-    static void place(const char *h, const Shape &shape, SeqEntry &out) noexcept {
+    static fast::HeaderLengths place(const char *h, const Shape &shape, SeqEntry &out) noexcept {
         char *const name = const_cast<char *>(h) + 1;
         char *const header_end = const_cast<char *>(shape.header_end);
         char *const blank = fast::findBlank(name, header_end);
@@ -390,6 +391,9 @@ struct FastqStream {
         fast::fillRecord(out, header, bases, length, quals, !quals);
         out.aux = 0;
         out.aux_text = nullptr;
+        // No zero byte in the line: the lengths are those of its parts.
+        return {static_cast<int32_t>(header.name_len),
+                header.comment ? static_cast<int32_t>(header_end - header.comment) : 0};
     }
 
     // Reads entries into the batch until it holds max_entries, or the next would take its text
@@ -475,7 +479,8 @@ struct FastqStream {
                     ++skipped;
                     continue;
                 }
-                place(h, shape, entries.get()[count++]);
+                lengths.get()[count] = place(h, shape, entries.get()[count]);
+                ++count;
                 pinned = true;
                 continue;
             }
@@ -505,10 +510,14 @@ struct FastqStream {
                 w = start;
                 continue;
             }
-            SeqEntry &out = entries.get()[count++];
+            SeqEntry &out = entries.get()[count];
             fast::fillRecord(out, e.header, e.bases, e.length, e.quals, e.fasta);
             out.aux = 0;
             out.aux_text = nullptr;
+            // A zero byte in the header line ends the name or comment for strlen().
+            lengths.get()[count++] = {
+                static_cast<int32_t>(std::strlen(out.name)),
+                out.comment ? static_cast<int32_t>(std::strlen(out.comment)) : 0};
         }
         return count;
     }
@@ -544,6 +553,11 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
         return nullptr;
     }
     return s.release();
+}
+
+const HeaderLengths *headerLengths(const FastqStream *stream) noexcept {
+    // BAM records and interleaved mates are not in the order the lengths were kept in.
+    return stream->bam || stream->even ? nullptr : stream->lengths.get();
 }
 
 }  // namespace fast

@@ -15,6 +15,17 @@ namespace fast {
 FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
                         std::size_t block_bytes) noexcept;
 
+// The lengths of an entry's name and comment, as strlen() gives them (0 without a comment).
+struct HeaderLengths {
+    int32_t name;
+    int32_t comment;
+};
+
+// One for each entry of the batch readFastqBatch() (or readFastqPairBatch()) last gave, valid as
+// long as the entries are: what a caller that copies the names would otherwise count. nullptr
+// where the stream does not keep them (BAM records, interleaved pairs).
+const HeaderLengths *headerLengths(const FastqStream *stream) noexcept;
+
 }  // namespace fast
 
 #endif
