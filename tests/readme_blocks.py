@@ -70,15 +70,20 @@ def run_python(path, line, text, work):
 
 
 def example_reads(examples, folder):
-    """The files the blocks read, all made from examples/reads.fq."""
+    """The files the blocks read, all made from examples/reads.fq: reads.fq and its gzip
+    copies reads.fq.gz, r1.fq.gz, r2.fq.gz and i1.fq.gz, and interleaved.fq, each entry twice."""
     os.makedirs(folder)
     with open(os.path.join(examples, "reads.fq"), "rb") as handle:
         text = handle.read()
     with open(os.path.join(folder, "reads.fq"), "wb") as out:
         out.write(text)
-    for name in ("reads.fq.gz", "r1.fq.gz", "r2.fq.gz"):
+    for name in ("reads.fq.gz", "r1.fq.gz", "r2.fq.gz", "i1.fq.gz"):
         with gzip.open(os.path.join(folder, name), "wb") as out:
             out.write(text)
+    # Each entry twice in turn: the mates of interleaved pairs.
+    entries = [text.split(b"\n")[k:k + 4] for k in range(0, text.count(b"\n"), 4)]
+    with open(os.path.join(folder, "interleaved.fq"), "wb") as out:
+        out.write(b"".join(b"\n".join(e) + b"\n" for e in entries for _ in range(2)))
 
 
 def main():

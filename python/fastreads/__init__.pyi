@@ -111,7 +111,8 @@ class Reader:
     ) -> bool: ...
 
 class PairReader(Reader):
-    """Reads the two files of paired-end reads in step; made by fastreads.open(path, path2).
+    """Reads the two files of paired-end reads in step; made by fastreads.open(path, path2), or
+    by fastreads.open(path, interleaved=True) for one file of mates in turn.
 
     Names must pair (equal up to the first blank or tab, a final /1 or /2 aside) and both
     files must end together, or FormatError names the entry or the file that ended first.
@@ -123,6 +124,17 @@ class PairReader(Reader):
         """The remaining pairs a batch of each file at a time; entry i of one pairs with entry i
         of the other."""
     def __enter__(self) -> "PairReader": ...
+
+class TupleReader(Reader):
+    """Reads three or more files in step (R1, R2, I1, I2); made by fastreads.open(p1, p2, p3, ...).
+
+    Every file's names must pair with the first's, and every file must end with the first."""
+
+    def __iter__(self) -> Iterator[Tuple[Record, ...]]:  # type: ignore[override]
+        """The remaining entries as tuples of one Record a file."""
+    def batches(self) -> Iterator[Tuple[Batch, ...]]:  # type: ignore[override]
+        """A batch of each file at a time, all of one length."""
+    def __enter__(self) -> "TupleReader": ...
 
 class Writer:
     """Writes one file; made by fastreads.open(path, mode="w").
@@ -152,7 +164,8 @@ class Writer:
     ) -> bool: ...
 
 class PairWriter:
-    """Writes the two files of paired-end reads in step; made by fastreads.open(p1, p2, mode="w").
+    """Writes the two files of paired-end reads in step; made by fastreads.open(p1, p2, mode="w"),
+    or one file of mates in turn with fastreads.open(path, mode="w", interleaved=True).
 
     At the end both files are written and synced before either is put in place, so a failure
     there (a full disk, a failed sync) keeps neither."""
@@ -172,11 +185,53 @@ class PairWriter:
         tb: Optional[TracebackType],
     ) -> bool: ...
 
+class TupleWriter:
+    """Writes three or more files in step; made by fastreads.open(p1, p2, p3, ..., mode="w").
+
+    Every name is checked against the first file's; all files are put in place together."""
+
+    def write(self, *records: Record) -> None:
+        """Writes one record to each file."""
+    def write_batch(self, *batches: Batch) -> None:
+        """Writes one batch to each file, all of one length."""
+    def close(self) -> None: ...
+    @property
+    def closed(self) -> bool: ...
+    def __enter__(self) -> "TupleWriter": ...
+    def __exit__(
+        self,
+        exc_type: Optional[Type[BaseException]],
+        exc: Optional[BaseException],
+        tb: Optional[TracebackType],
+    ) -> bool: ...
+
 @overload
 def open(
     path: _Path, path2: None = ..., *, mode: Literal["r"] = ..., threads: int = ...,
-    batch_bytes: int = ...,
+    batch_bytes: int = ..., interleaved: Literal[False] = ...,
 ) -> Reader: ...
+@overload
+def open(
+    path: _Path, path2: None = ..., *, mode: Literal["r"] = ..., threads: int = ...,
+    batch_bytes: int = ..., interleaved: Literal[True],
+) -> PairReader: ...
+@overload
+def open(
+    path: _Path, path2: _Path, path3: _Path, *more: _Path, mode: Literal["r"] = ...,
+    threads: int = ..., batch_bytes: int = ...,
+) -> TupleReader: ...
+@overload
+def open(
+    path: _Path, path2: _Path, path3: _Path, *more: _Path, mode: Literal["w"],
+    threads: int = ..., level: Optional[int] = ..., format: Optional[str] = ...,
+    sync: bool = ..., fasta_width: int = ...,
+) -> TupleWriter: ...
+@overload
+def open(
+    path: _Path, path2: None = ..., *, mode: Literal["w"], interleaved: Literal[True],
+    threads: int = ..., level: Optional[int] = ..., format: Optional[str] = ...,
+    sync: bool = ..., fasta_width: int = ...,
+) -> PairWriter: ...
 @overload
 def open(
     path: _Path, path2: _Path, *, mode: Literal["r"] = ..., threads: int = ...,
