@@ -164,13 +164,10 @@ struct Streamed {
     std::string error;
 };
 
-// Reads `path` through a stream of batch_bytes batches, `threads` threads and blocks of `block`
-// bytes read ahead (0 for the stream's own choice), checking that no batch is empty and that
-// batches of 1 byte hold one entry each.
-inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads, size_t block = 0) {
+// Reads a stream of batch_bytes batches to its end and closes it, checking that no batch is
+// empty and that batches of 1 byte hold one entry each.
+inline Streamed drained(FastqStream *stream, int64_t batch_bytes) {
     Streamed s;
-    FastqStream *stream = fast::openStream(path, batch_bytes, threads, block);
-    EXPECT_NE(nullptr, stream) << path;
     if (!stream) return s;
     SeqEntry *e = nullptr;
     int32_t n;
@@ -191,6 +188,14 @@ inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads,
     EXPECT_EQ(n, readFastqBatch(stream, &e));
     closeFastqStream(stream);
     return s;
+}
+
+// Reads `path` through a stream of batch_bytes batches, `threads` threads and blocks of `block`
+// bytes read ahead (0 for the stream's own choice).
+inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads, size_t block = 0) {
+    FastqStream *stream = fast::openStream(path, batch_bytes, threads, block);
+    EXPECT_NE(nullptr, stream) << path;
+    return drained(stream, batch_bytes);
 }
 
 // The bytes of the file at `path`, or "" when it cannot be read.

@@ -17,6 +17,7 @@
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 #include "input/input.hpp"
+#include "input/points.hpp"
 
 namespace {
 
@@ -72,6 +73,18 @@ struct FastqStream {
     int64_t skipped = 0;
     int64_t delivered = 0;
 
+    // Where the window's base is in the text; text still to pass over before the first entry
+    // (a span that starts at a split point before it); kept entries read so far from the text's
+    // start, and those yet to be passed over or delivered; who is told of entries past watch_at.
+    int64_t window_at = 0;
+    int64_t skip_text = 0;
+    int64_t number = 0;
+    int64_t discard = 0;
+    int64_t remaining = INT64_MAX;
+    int64_t watch_at = INT64_MAX;
+    fast::EntryWatch *watch = nullptr;
+    std::unique_ptr<fast::EntryWatch> owned_watch;
+
     [[gnu::format(printf, 2, 3)]] void fail(const char *format, ...) noexcept {
         if (failing || state < 0) return;
         va_list args;
@@ -79,6 +92,21 @@ struct FastqStream {
         std::vsnprintf(error, sizeof error, format, args);
         va_end(args);
         failing = true;
+    }
+
+    // The most entries the next batch may hold, and the count a batch took from a span.
+    int32_t most() const noexcept {
+        return static_cast<int32_t>(std::min<int64_t>(most_entries, remaining));
+    }
+    void spent(int32_t n) noexcept {
+        if (remaining != INT64_MAX) remaining -= n;
+    }
+    // At the end of the text: fails a span that it cut short.
+    bool endsShort() noexcept {
+        if (remaining == INT64_MAX || remaining == 0 || failing) return false;
+        fail("the text ended %lld entries before the end of its span: its index does not match it",
+             static_cast<long long>(remaining));
+        return failed();
     }
 
     // Ends the stream with its failure, when one is waiting.
@@ -122,6 +150,21 @@ struct FastqStream {
         const char lead = from ? '\n' : end[-1];
         fast::Input::Chunk block;
         int64_t got = in.take(block);
+        // Where the next window starts in the text; a span's text before its first entry is
+        // passed over.
+        int64_t next_at = window_at + ((from ? from : end) - base);
+        while (skip_text > 0 && got > 0) {
+            const int64_t cut = std::min<int64_t>(skip_text, static_cast<int64_t>(block.size));
+            skip_text -= cut;
+            next_at += cut;
+            if (cut == static_cast<int64_t>(block.size)) {
+                in.giveBack();
+                got = in.take(block);
+                continue;
+            }
+            block.data += cut;
+            block.size -= static_cast<std::size_t>(cut);
+        }
         if (got <= 0) {
             if (got < 0) {
                 fail("%s", in.why());
@@ -137,6 +180,7 @@ struct FastqStream {
             to[-1] = lead;
             leaveBlock();
             in_block = true;
+            window_at = next_at;
             setWindow(to, block.data + block.size);
             return true;
         }
@@ -172,6 +216,7 @@ struct FastqStream {
                 return false;
             }
         }
+        window_at = next_at;
         setWindow(stitch.get() + 1, stitch.get() + length);
         return true;
     }
@@ -240,8 +285,23 @@ struct FastqStream {
             }
             text += q - r;
             r = q;
+            const int64_t at = window_at + (h - base);
+            if (at >= watch_at) {
+                watch_at = watch->entryAt(at, number);
+                if (watch_at < 0) {
+                    fail("%s", watch->why());
+                    w = start;
+                    break;
+                }
+            }
             if (!e.kept()) {
                 ++skipped;
+                w = start;
+                continue;
+            }
+            ++number;
+            if (discard > 0) {
+                --discard;
                 w = start;
                 continue;
             }
@@ -258,6 +318,25 @@ namespace fast {
 
 FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
                         std::size_t block_bytes) noexcept {
+    return openStreamFrom(path, batch_bytes, threads, block_bytes, StreamStart{});
+}
+
+FastqStream *failedStream(const char *why) noexcept {
+    FastqStream *s = new (std::nothrow) FastqStream(FAST_STREAM_BATCH_BYTES);
+    if (!s) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    s->fail("%s", why);
+    return s;
+}
+
+int64_t streamTextAt(const FastqStream *stream) noexcept {
+    return stream->window_at + (stream->end - stream->base);
+}
+
+FastqStream *openStreamFrom(const char *path, int64_t batch_bytes, int32_t threads,
+                            std::size_t block_bytes, const StreamStart &start) noexcept {
     if (!path || batch_bytes < 0 || threads < 0) {
         errno = EINVAL;
         return nullptr;
@@ -265,10 +344,23 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
     const int64_t batch = batch_bytes > 0 ? batch_bytes : FAST_STREAM_BATCH_BYTES;
     std::unique_ptr<FastqStream> s(new (std::nothrow) FastqStream(batch));
     if (!s) {
+        if (start.owns_watch) delete start.watch;
         errno = ENOMEM;
         return nullptr;
     }
+    if (start.owns_watch) s->owned_watch.reset(start.watch);
     if (!s->in.open(path, true)) return nullptr;
+    if (start.points && !s->in.observe(start.points)) return nullptr;
+    if (start.point) {
+        if (!s->in.startAt(*start.point)) return nullptr;
+        s->window_at = start.point->text;
+        s->skip_text = start.entry_text - start.point->text;
+    }
+    s->number = start.number;
+    s->discard = start.discard;
+    s->remaining = start.count >= 0 ? start.count : INT64_MAX;
+    s->watch = start.watch;
+    s->watch_at = start.watch ? start.watch_from : INT64_MAX;
     // The taker holds two blocks while it moves from one to the next; the others are filled.
     Input::AheadOptions options = s->in.aheadFor(threads);
     options.slot = block_bytes > 0 ? block_bytes
@@ -297,12 +389,14 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
         return -1;
     }
     if (stream->state != 0 || stream->failed()) return stream->state < 0 ? -1 : 0;
-    const int32_t n = stream->fill(stream->batch_bytes, stream->most_entries);
+    const int32_t n = stream->fill(stream->batch_bytes, stream->most());
     if (n > 0) {
         *entries = stream->entries.get();
         stream->delivered += n;
+        stream->spent(n);
         return n;
     }
+    if (stream->endsShort()) return -1;
     if (stream->failed()) return -1;
     stream->state = 1;
     return 0;
@@ -324,10 +418,12 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
     };
     if (a.state < 0 || b.state < 0 || a.failing || b.failing) return fail();
     if (a.state > 0) return 0;
-    const int32_t n = a.fill(a.batch_bytes, a.most_entries);
-    // At the end of the first text, the second must end too.
-    const int32_t m = b.fill(INT64_MAX, n > 0 ? n : 1);
+    const int32_t n = a.fill(a.batch_bytes, a.most());
+    // At the end of the first text, the second must end too (at the end of its span, for a
+    // span).
+    const int32_t m = b.fill(INT64_MAX, n > 0 ? n : (b.remaining > 0 ? 1 : 0));
     if (n == 0) {
+        if (a.endsShort() || b.endsShort()) return fail();
         if (!a.failing && m > 0)
             a.fail("the first file ended first, after %lld entries",
                    static_cast<long long>(a.delivered));
@@ -354,6 +450,8 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
     *second_entries = b.entries.get();
     a.delivered += paired;
     b.delivered += paired;
+    a.spent(paired);
+    b.spent(paired);
     return paired;
 }
 
