@@ -28,6 +28,7 @@ from ._fastreads import (
     Reader,
     Record,
     Writer,
+    _Index,
     compressed_formats,
     library_version,
 )
@@ -35,12 +36,16 @@ from ._fastreads import (
 __all__ = [
     "Batch",
     "FormatError",
+    "Index",
     "PairReader",
     "PairWriter",
     "Reader",
     "Record",
+    "Split",
     "Writer",
+    "index",
     "open",
+    "splits",
 ]
 
 __version__ = library_version
@@ -59,7 +64,106 @@ def _path(path):
         ) from None
 
 
-def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, format=None):
+class Split:
+    """A span of entries [start, stop) of an indexed file, or of the two files of a pair.
+
+    Made by Index.splits() and fastreads.splits(); fastreads.open(split) reads exactly its
+    entries (as pairs when it has path2). A Split pickles, so a task on another process or
+    machine can read its part of the read set where the files and their indexes are seen.
+    """
+
+    __slots__ = ("path", "path2", "start", "stop")
+
+    def __init__(self, path, start, stop, path2=None):
+        self.path = path
+        self.path2 = path2
+        self.start = int(start)
+        self.stop = int(stop)
+
+    def __len__(self):
+        return self.stop - self.start
+
+    def __eq__(self, other):
+        return isinstance(other, Split) and self._key() == other._key()
+
+    def __hash__(self):
+        return hash(self._key())
+
+    def _key(self):
+        return (self.path, self.path2, self.start, self.stop)
+
+    def __getstate__(self):
+        return self._key()
+
+    def __setstate__(self, state):
+        self.path, self.path2, self.start, self.stop = state
+
+    def __repr__(self):
+        second = "" if self.path2 is None else f", path2={self.path2!r}"
+        return f"fastreads.Split({self.path!r}, {self.start}, {self.stop}{second})"
+
+
+class Index:
+    """The record index of a read set, loaded from PATH.ridx (or index_path) and checked.
+
+    Raises FormatError when the index is missing, damaged or truncated, of another version,
+    or does not match the file (stale, or another file's): the message says which.
+    """
+
+    def __init__(self, path, index_path=None, *, _built=None):
+        self.path = path
+        self._index = _built or _Index(
+            _path(path), None if index_path is None else _path(index_path), False, 0, 0
+        )
+
+    @property
+    def entries(self):
+        """The number of entries of the read set."""
+        return self._index.entries
+
+    @property
+    def text_size(self):
+        """The size of the read set's text in bytes."""
+        return self._index.text_size
+
+    def points(self):
+        """The split points: (entry number, text offset of that entry) for each."""
+        return self._index.points()
+
+    def splits(self, n, path2=None):
+        """Up to n Split objects of nearly equal text, at split points, together covering
+        every entry exactly once, in order."""
+        bounds = self._index.bounds(n)
+        return [Split(self.path, a, b, path2) for a, b in zip(bounds, bounds[1:])]
+
+
+def index(path, index_path=None, *, spacing=0, threads=0):
+    """Build the record index of the regular file path in one pass and write it to
+    index_path (None: path + ".ridx"), atomically. spacing is the text between split points
+    (0: 4 MiB). Returns the Index. Raises FormatError when the file cannot be indexed
+    (damaged text, changed while read) and OSError-style messages inside it for paths."""
+    built = _Index(
+        _path(path), None if index_path is None else _path(index_path), True, spacing, threads
+    )
+    return Index(path, _built=built)
+
+
+def splits(path, n, path2=None):
+    """Up to n Split objects of one indexed file, or of a pair whose second file path2 is
+    indexed too and has as many entries: the spans are the first file's, and a pair's spans
+    stay in step as they are the same entry numbers in both."""
+    first = Index(path)
+    if path2 is not None:
+        second = Index(path2)
+        if second.entries != first.entries:
+            raise FormatError(
+                f"the two files have {first.entries} and {second.entries} entries: not a pair"
+            )
+    return first.splits(n, path2)
+
+
+def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, format=None,
+         start=None, stop=None):
     """Open a FASTQ/FASTA file, or the two files of paired-end reads, to read or write.
 
     path, path2: str, bytes or os.PathLike; "-" is standard input (standard output for
@@ -74,6 +178,10 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
     level: the compression level, when writing (None or 0: the format's default).
     format: when writing, "plain", "bgzf" (or "gzip") or "zstd"; None picks by the name:
         ".gz" and ".bgz" BGZF, ".zst" zstd, anything else plain.
+    start, stop: when reading, only entries [start, stop) (stop None: to the end), read
+        from the nearest split point of the file's index PATH.ridx (fastreads.index()). A
+        Split in place of path reads its entries, as pairs when it has path2. An index that
+        does not match its file fails the first read with FormatError saying why.
 
     Reading understands plain text, gzip (BGZF too), zstd, xz and bzip2 by their first bytes,
     pipes and FIFOs. A written file is put in place only when the with block ends without an
@@ -86,13 +194,26 @@ def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, fo
     """
     if mode not in ("r", "w"):
         raise ValueError(f"mode must be 'r' or 'w', not {mode!r}")
+    if isinstance(path, Split):
+        if path2 is not None or start is not None or stop is not None:
+            raise ValueError("a Split says its own files and entries")
+        path, path2, start, stop = path.path, path.path2, path.start, path.stop
     first = _path(path)
     second = None if path2 is None else _path(path2)
     if mode == "r":
         if level is not None or format is not None:
             raise ValueError("level and format are for writing")
         cls = Reader if second is None else PairReader
-        return cls(first, second, batch_bytes, threads)
+        if start is None and stop is None:
+            return cls(first, second, batch_bytes, threads, -1, -1)
+        begin = 0 if start is None else start
+        if stop is None:
+            stop = Index(path).entries
+        if begin < 0 or stop < begin:
+            raise ValueError(f"start and stop must be 0 <= start <= stop, not {begin} and {stop}")
+        return cls(first, second, batch_bytes, threads, begin, stop)
+    if start is not None or stop is not None:
+        raise ValueError("start and stop are for reading")
     if batch_bytes:
         raise ValueError("batch_bytes is for reading")
     if format not in _FORMATS:

@@ -44,8 +44,9 @@ std::string display(const std::string &path) {
 
 class ReaderCore : public RecordSource {
   public:
+    // With start >= 0, entries [start, stop) of indexed files (openFastqStreamRange).
     ReaderCore(const std::string &first, const py::object &second, std::int64_t batch_bytes,
-               std::int32_t threads) {
+               std::int32_t threads, std::int64_t start = -1, std::int64_t stop = -1) {
         if (batch_bytes < 0) throw py::value_error("batch_bytes must be 0 or more");
         if (threads < 0) throw py::value_error("threads must be 0 or more");
         paired_ = !second.is_none();
@@ -64,13 +65,13 @@ class ReaderCore : public RecordSource {
         const std::int32_t stream_threads = threads == 0 ? 0 : threaded_ ? threads - 1 : 1;
         {
             py::gil_scoped_release release;
-            first_ = openFastqStream(first.c_str(), batch_bytes, stream_threads);
+            first_ = openReaderStream(first, batch_bytes, stream_threads, start, stop);
         }
         if (first_ == nullptr) throwOsError(first, errno);
         if (paired_) {
             {
                 py::gil_scoped_release release;
-                second_ = openFastqStream(second_path.c_str(), batch_bytes, stream_threads);
+                second_ = openReaderStream(second_path, batch_bytes, stream_threads, start, stop);
             }
             if (second_ == nullptr) {
                 const int error = errno;
@@ -355,8 +356,8 @@ namespace {
 struct Reader {
     std::shared_ptr<ReaderCore> core;
     Reader(const std::string &first, const py::object &second, std::int64_t batch_bytes,
-           std::int32_t threads)
-        : core(std::make_shared<ReaderCore>(first, second, batch_bytes, threads)) {}
+           std::int32_t threads, std::int64_t start = -1, std::int64_t stop = -1)
+        : core(std::make_shared<ReaderCore>(first, second, batch_bytes, threads, start, stop)) {}
     // Batches may keep the core alive; the streams end with the reader.
     virtual ~Reader() {
         try {
@@ -485,7 +486,8 @@ void bindReader(py::module_ &m) {
         .def("__next__", &BatchIterator::next);
 
     py::class_<Reader>(m, "Reader", "Reads one file; made by fastreads.open().")
-        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t>())
+        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t,
+                      std::int64_t, std::int64_t>())
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__",
              [](Reader &r, py::args) {
@@ -507,7 +509,8 @@ void bindReader(py::module_ &m) {
                    r.core->label() + (r.core->closed() ? " (closed)>" : ">");
         });
     py::class_<PairReader, Reader>(m, "PairReader", "Reads two files in step.")
-        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t>());
+        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t,
+                      std::int64_t, std::int64_t>());
 }
 
 }  // namespace fastreads

@@ -343,10 +343,14 @@ int64_t Input::readCompressed(char *buf, std::size_t n) noexcept {
 int64_t Input::readText(char *buf, std::size_t n) noexcept {
     if (status_ < 0) return -1;
     if (status_ > 0 || n == 0) return 0;
-    if (!format_) notePoint(PointKind::text, from_ + text_at_, text_at_);
     const int64_t got = format_ ? readCompressed(buf, n) : readPlain(buf, n);
     if (got == 0) status_ = 1;
-    if (got > 0) text_at_ += got;
+    if (got <= 0) return got;
+    // Any byte of plain text is a split point: one a spacing, wherever it falls.
+    if (!format_ && points_)
+        for (int64_t t = points_->wanted(); t < text_at_ + got; t = points_->wanted())
+            notePoint(PointKind::text, from_ + std::max(t, text_at_), std::max(t, text_at_));
+    text_at_ += got;
     return got;
 }
 

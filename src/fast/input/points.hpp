@@ -40,6 +40,8 @@ class PointSink {
 
     // Whether a point at text offset `text` is wanted. Only the layer's reader calls it.
     bool wants(int64_t text) const noexcept { return text >= next_; }
+    // The least text offset of the next point wanted. Only the layer's reader calls it.
+    int64_t wanted() const noexcept { return next_; }
     // Records a point (after wants() said yes); the next is wanted a spacing later.
     void add(StartPoint &&point);
 
