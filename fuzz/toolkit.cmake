@@ -14,3 +14,7 @@ target_include_directories(fuzz_stream PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 # The writer on decodeFastq2's entries, read back.
 fast_add_fuzzer(fuzz_write fuzz_write.cpp)
 target_link_libraries(fuzz_write PRIVATE fast_formats)
+# Damaged record indexes: refused, or the entries asked for.
+fast_add_fuzzer(fuzz_index fuzz_index.cpp)
+target_link_libraries(fuzz_index PRIVATE ZLIB::ZLIB)
+target_include_directories(fuzz_index PRIVATE ${PROJECT_SOURCE_DIR}/tests)
