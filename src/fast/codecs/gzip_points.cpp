@@ -1,6 +1,5 @@
-// The gzip back end that stops at deflate blocks and starts from them, over zlib in every build
-// (zlib is linked beside ISA-L too): building a record index stops at the blocks of a member,
-// and reading a span of it starts at one, primed with the block's first bits and its window.
+// The gzip back end that stops at deflate blocks, over zlib in every build (zlib is linked beside
+// ISA-L too): building a record index stops at the blocks of a member and keeps their windows.
 #include <zlib.h>
 
 #include <algorithm>
@@ -14,9 +13,6 @@ namespace fast {
 
 namespace {
 
-// The bytes of a gzip member's trailer: its text's CRC and size.
-constexpr std::size_t kTrailer = 8;
-
 class GzipPointDecompressor final : public Decompressor {
   public:
     GzipPointDecompressor() noexcept { open_ = inflateInit2(&z_, 16 + MAX_WBITS) == Z_OK; }
@@ -29,8 +25,6 @@ class GzipPointDecompressor final : public Decompressor {
 
     void reset() noexcept override {
         inflateReset2(&z_, 16 + MAX_WBITS);
-        inside_ = false;
-        trailer_ = 0;
         header_ = BlockHeader{};
         consumed_ = 0;
         bits_ = -1;
@@ -40,28 +34,11 @@ class GzipPointDecompressor final : public Decompressor {
                 unsigned char *out, std::size_t out_len, std::size_t &produced,
                 bool /*last*/) noexcept override {
         bits_ = -1;
-        if (trailer_ > 0) {
-            // A member entered inside: its trailer is passed over, as the CRC covers text that
-            // was never inflated here.
-            consumed = std::min(trailer_, in_len);
-            produced = 0;
-            trailer_ -= consumed;
-            return trailer_ == 0 ? Result::stream_end : Result::progress;
-        }
         const int rc = inflateCall(z_, in, in_len, consumed, out, out_len, produced,
                                    [](z_stream &z) { return inflate(&z, Z_BLOCK); });
-        if (!inside_)
-            for (std::size_t i = 0; i < consumed && !header_.done(); ++i) header_.feed(in[i]);
+        for (std::size_t i = 0; i < consumed && !header_.done(); ++i) header_.feed(in[i]);
         consumed_ += consumed;
         if (rc == Z_STREAM_END) {
-            if (inside_) {
-                // The trailer is passed over in this call already, as the end may have come
-                // with nothing consumed or produced.
-                const std::size_t skip = std::min(kTrailer, in_len - consumed);
-                consumed += skip;
-                trailer_ = kTrailer - skip;
-                return trailer_ == 0 ? Result::stream_end : Result::progress;
-            }
             // The size a BC field states is checked as the other gzip back end checks it.
             if (header_.block_size > 0 && consumed_ != header_.block_size) return Result::corrupt;
             return Result::stream_end;
@@ -82,26 +59,10 @@ class GzipPointDecompressor final : public Decompressor {
         return len;
     }
 
-    bool startInside(unsigned bits, unsigned char byte, const unsigned char *window,
-                     std::size_t window_len) noexcept override {
-        if (bits > 7 || window_len > kWindow || inflateReset2(&z_, -MAX_WBITS) != Z_OK)
-            return false;
-        inside_ = true;
-        trailer_ = 0;
-        consumed_ = 0;
-        bits_ = -1;
-        if (bits > 0 && inflatePrime(&z_, static_cast<int>(bits), byte >> (8 - bits)) != Z_OK)
-            return false;
-        return window_len == 0 ||
-               inflateSetDictionary(&z_, window, static_cast<uInt>(window_len)) == Z_OK;
-    }
-
   private:
     static constexpr std::size_t kWindow = std::size_t{1} << 15;
     z_stream z_{};
     bool open_ = false;
-    bool inside_ = false;  // started inside a member, as raw deflate data
-    std::size_t trailer_ = 0;
     BlockHeader header_;
     std::size_t consumed_ = 0;
     int bits_ = -1;

@@ -170,13 +170,13 @@ void Input::notePoint(PointKind kind, int64_t at, int64_t text, int bits) noexce
 bool Input::startAt(const StartPoint &point) noexcept {
     if (!regular_ || point.at < from_ || point.at > from_ + file_size_ ||
         (point.kind == PointKind::text) != (format_ == nullptr) ||
-        (point.kind == PointKind::deflate && (!format_->make_points || point.at <= from_))) {
+        (point.kind == PointKind::deflate && point.at <= from_)) {
         errno = EINVAL;
         return false;
     }
     unsigned char byte = 0;
     if (point.kind == PointKind::deflate) {
-        std::unique_ptr<Decompressor> d = format_->make_points();
+        std::unique_ptr<Decompressor> d = format_->make();
         if (!d) {
             errno = ENOMEM;
             return false;
