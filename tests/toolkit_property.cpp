@@ -219,6 +219,29 @@ void checkIndexed(const char *path, const std::vector<std::string> &want, int64_
             << first << " to " << end;
     }
     closeFastqIndex(index);
+    // With the index beside it, the stream reads the file's spans on helpers, alone and as
+    // both files of a pair, and gives the same entries.
+    for (const int32_t threads : {0, 3}) {
+        const int64_t batch = rng() % 2 ? 1 + rng() % 400 : 0;
+        const toolkit::Streamed s = toolkit::drained(openFastqStream(path, batch, threads), batch);
+        EXPECT_EQ(want, s.records) << "threads " << threads;
+        EXPECT_EQ(0, s.end) << s.error;
+        FastqStream *a = openFastqStream(path, batch, threads);
+        FastqStream *b = openFastqStream(path, batch, threads);
+        ASSERT_TRUE(a && b);
+        SeqEntry *x = nullptr, *y = nullptr;
+        int32_t got;
+        std::vector<std::string> firsts;
+        while ((got = readFastqPairBatch(a, b, &x, &y)) > 0)
+            for (int32_t i = 0; i < got; ++i) {
+                firsts.push_back(show(x[i]));
+                EXPECT_EQ(firsts.back(), show(y[i]));
+            }
+        EXPECT_EQ(0, got) << fastqStreamError(a);
+        EXPECT_EQ(want, firsts) << "pairs, threads " << threads;
+        closeFastqStream(a);
+        closeFastqStream(b);
+    }
     std::remove(ridx.c_str());
 }
 

@@ -84,6 +84,9 @@ struct FastqStream {
     int64_t watch_at = INT64_MAX;
     fast::EntryWatch *watch = nullptr;
     std::unique_ptr<fast::EntryWatch> owned_watch;
+    std::unique_ptr<fast::BatchSource> source;  // where the batches come from instead
+    bool peek = false;     // at the end of a span, the watch is told of the entry after it
+    bool peeking = false;  // fill() is reading that entry
 
     [[gnu::format(printf, 2, 3)]] void fail(const char *format, ...) noexcept {
         if (failing || state < 0) return;
@@ -101,6 +104,18 @@ struct FastqStream {
     void spent(int32_t n) noexcept {
         if (remaining != INT64_MAX) remaining -= n;
     }
+    // At the end of a span: tells the watch of the entry after it, when asked. False when the
+    // watch finds it elsewhere than it expects, or the text ends before it.
+    bool peekAfter() noexcept {
+        if (!peek || failing) return !failing;
+        peek = false;
+        peeking = true;
+        fill(INT64_MAX, 1);
+        if (peeking && !failing) fail("%s", watch->why());
+        peeking = false;
+        return !failed();
+    }
+
     // At the end of the text: fails a span that it cut short.
     bool endsShort() noexcept {
         if (remaining == INT64_MAX || remaining == 0 || failing) return false;
@@ -286,13 +301,19 @@ struct FastqStream {
             text += q - r;
             r = q;
             const int64_t at = window_at + (h - base);
-            if (at >= watch_at) {
+            if (at >= watch_at || peeking) {
                 watch_at = watch->entryAt(at, number);
                 if (watch_at < 0) {
                     fail("%s", watch->why());
                     w = start;
                     break;
                 }
+            }
+            if (peeking) {
+                // The entry after a span's last, read only to tell the watch where it is.
+                peeking = false;
+                w = start;
+                break;
             }
             if (!e.kept()) {
                 ++skipped;
@@ -331,6 +352,31 @@ FastqStream *failedStream(const char *why) noexcept {
     return s;
 }
 
+FastqStream *sourcedStream(std::unique_ptr<BatchSource> source) noexcept {
+    FastqStream *s = new (std::nothrow) FastqStream(FAST_STREAM_BATCH_BYTES);
+    if (!s) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    s->source = std::move(source);
+    return s;
+}
+
+BatchSource *sourceOf(FastqStream *stream) noexcept {
+    return stream->source.get();
+}
+
+void swapBatch(FastqStream *s, BatchBuffers &buffers) noexcept {
+    SeqEntry *entries = s->entries.release();
+    char *text = s->arena.release();
+    s->entries.reset(buffers.entries);
+    s->arena.reset(buffers.text);
+    std::swap(s->entries_cap, buffers.entries_cap);
+    std::swap(s->arena_cap, buffers.text_cap);
+    buffers.entries = entries;
+    buffers.text = text;
+}
+
 int64_t streamTextAt(const FastqStream *stream) noexcept {
     return stream->window_at + (stream->end - stream->base);
 }
@@ -361,6 +407,7 @@ FastqStream *openStreamFrom(const char *path, int64_t batch_bytes, int32_t threa
     s->remaining = start.count >= 0 ? start.count : INT64_MAX;
     s->watch = start.watch;
     s->watch_at = start.watch ? start.watch_from : INT64_MAX;
+    s->peek = start.watch && start.peek;
     // The taker holds two blocks while it moves from one to the next; the others are filled.
     Input::AheadOptions options = s->in.aheadFor(threads);
     options.slot = block_bytes > 0 ? block_bytes
@@ -380,6 +427,7 @@ FastqStream *openStreamFrom(const char *path, int64_t batch_bytes, int32_t threa
 extern "C" {
 
 FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads) {
+    if (FastqStream *indexed = fast::openIndexedStream(path, batch_bytes, threads)) return indexed;
     return fast::openStream(path, batch_bytes, threads, 0);
 }
 
@@ -388,6 +436,7 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
         errno = EINVAL;
         return -1;
     }
+    if (stream->source) return stream->source->next(entries);
     if (stream->state != 0 || stream->failed()) return stream->state < 0 ? -1 : 0;
     const int32_t n = stream->fill(stream->batch_bytes, stream->most());
     if (n > 0) {
@@ -396,7 +445,7 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
         stream->spent(n);
         return n;
     }
-    if (stream->endsShort()) return -1;
+    if (stream->endsShort() || !stream->peekAfter()) return -1;
     if (stream->failed()) return -1;
     stream->state = 1;
     return 0;
@@ -408,6 +457,9 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
         errno = EINVAL;
         return -1;
     }
+    if (first->source) return first->source->nextPair(first, second, first_entries, second_entries);
+    if (second->source)
+        return second->source->nextPair(first, second, first_entries, second_entries);
     FastqStream &a = *first, &b = *second;
     const auto fail = [&]() {
         if (b.failing && !a.failing) a.fail("second file: %s", b.error);
@@ -423,7 +475,7 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
     // span).
     const int32_t m = b.fill(INT64_MAX, n > 0 ? n : (b.remaining > 0 ? 1 : 0));
     if (n == 0) {
-        if (a.endsShort() || b.endsShort()) return fail();
+        if (a.endsShort() || b.endsShort() || !a.peekAfter() || !b.peekAfter()) return fail();
         if (!a.failing && m > 0)
             a.fail("the first file ended first, after %lld entries",
                    static_cast<long long>(a.delivered));
@@ -456,10 +508,12 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
 }
 
 const char *fastqStreamError(const FastqStream *stream) {
+    if (stream && stream->source) return stream->source->error();
     return stream && stream->state < 0 ? stream->error : nullptr;
 }
 
 int64_t fastqStreamSkipped(const FastqStream *stream) {
+    if (stream && stream->source) return stream->source->skipped();
     return stream ? stream->skipped : 0;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "fast.h"
 
@@ -32,9 +33,34 @@ struct StreamStart {
     int64_t count = -1;      // the most entries delivered; -1 for all, to the text's end
     int64_t watch_from = INT64_MAX;  // the first text offset the watch is told at
     EntryWatch *watch = nullptr;
-    bool owns_watch = false;      // the stream deletes the watch when it is closed
+    bool owns_watch = false;  // the stream deletes the watch when it is closed
+    // After the last entry of a span (count), the watch is told of the next entry, wherever
+    // it is; the text ending first fails the stream with the watch's why().
+    bool peek = false;
     PointSink *points = nullptr;  // told of the split points that reading passes
 };
+
+// What a stream reads its batches from instead of its own text: helpers that read spans of it
+// apart (src/fast/index/spans.cpp). Each call stands for the C function of the same role.
+class BatchSource {
+  public:
+    virtual ~BatchSource() = default;
+    virtual int32_t next(SeqEntry **entries) noexcept = 0;
+    // `self` is first or second; the other may have a source of its own.
+    virtual int32_t nextPair(FastqStream *first, FastqStream *second, SeqEntry **first_entries,
+                             SeqEntry **second_entries) noexcept = 0;
+    virtual const char *error() const noexcept = 0;
+    virtual int64_t skipped() const noexcept = 0;
+};
+
+// A stream whose batches come from `source`, or nullptr (ENOMEM).
+FastqStream *sourcedStream(std::unique_ptr<BatchSource> source) noexcept;
+// The stream's source, or nullptr.
+BatchSource *sourceOf(FastqStream *stream) noexcept;
+
+// The stream openFastqStream() gives when `path` has a record index that matches it: helpers
+// read its spans apart. nullptr when it has none, or it is not to be used (one thread).
+FastqStream *openIndexedStream(const char *path, int64_t batch_bytes, int32_t threads) noexcept;
 
 // openStream() from `start`. A range (a count of entries) whose text ends before its last
 // entry fails, as does one whose first entry is not at entry_text.
@@ -43,6 +69,19 @@ FastqStream *openStreamFrom(const char *path, int64_t batch_bytes, int32_t threa
 
 // A stream whose first read fails with `why`, or nullptr (ENOMEM).
 FastqStream *failedStream(const char *why) noexcept;
+
+// The buffers of a batch: its entries and the text they point to, from malloc().
+struct BatchBuffers {
+    SeqEntry *entries = nullptr;
+    std::size_t entries_cap = 0;  // entries
+    char *text = nullptr;
+    std::size_t text_cap = 0;  // bytes
+};
+
+// Exchanges the buffers of the batch just read with `buffers` (empty ones, or those of a batch
+// no longer used): the caller then owns the batch's, and the next batch is read into the
+// others.
+void swapBatch(FastqStream *stream, BatchBuffers &buffers) noexcept;
 
 // The text offset of the end of the text read so far: at the end, the text's size.
 int64_t streamTextAt(const FastqStream *stream) noexcept;

@@ -226,11 +226,18 @@ int32_t fastqIndexSplits(const FastqIndex *index, int32_t n, int64_t *bounds) {
 
 FastqStream *openFastqIndexRange(const FastqIndex *index, int64_t first, int64_t end,
                                  int64_t batch_bytes, int32_t threads) {
+    return openSpan(index, first, end, batch_bytes, threads, false);
+}
+
+}  // extern "C"
+
+FastqStream *fast::openSpan(const FastqIndex *index, int64_t first, int64_t end,
+                            int64_t batch_bytes, int32_t threads, bool peek) noexcept {
     if (!index || first < 0 || end < first || batch_bytes < 0 || threads < 0) {
         errno = EINVAL;
         return nullptr;
     }
-    if (!usable(index)) return failedStream(index->error.c_str());
+    if (!index->error.empty()) return failedStream(index->error.c_str());
     const RecordIndex &x = index->index;
     if (end > x.entries) {
         const std::string why = "entries [" + std::to_string(first) + ", " + std::to_string(end) +
@@ -258,7 +265,8 @@ FastqStream *openFastqIndexRange(const FastqIndex *index, int64_t first, int64_t
         const std::size_t k = x.pointFor(first);
         const IndexPoint &p = x.points[k];
         try {
-            for (std::size_t i = k; i < x.points.size() && x.points[i].number < end; ++i)
+            // With `peek`, the point of the entry after the span's last too.
+            for (std::size_t i = k; i < x.points.size() && x.points[i].number < end + peek; ++i)
                 watch->expected.push_back({x.points[i].entry_text, x.points[i].number});
         } catch (...) {
             delete watch;
@@ -266,16 +274,21 @@ FastqStream *openFastqIndexRange(const FastqIndex *index, int64_t first, int64_t
             return nullptr;
         }
         start.point = &p.start;
-        start.entry_text = p.entry_text;
+        // From the text's start the text is read as it is, so that no entry before the one the
+        // index records can be passed over unseen.
+        start.entry_text = p.start.text == 0 ? 0 : p.entry_text;
         start.number = p.number;
         start.discard = first - p.number;
         start.count = end - first;
         start.watch_from = p.entry_text;
+        start.peek = peek && watch->expected.back().number == end;
     }
     start.watch = watch;
     start.owns_watch = true;
     return openStreamFrom(index->path.c_str(), batch_bytes, threads, 0, start);
 }
+
+extern "C" {
 
 FastqStream *openFastqStreamRange(const char *path, int64_t first, int64_t end, int64_t batch_bytes,
                                   int32_t threads) {

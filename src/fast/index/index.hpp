@@ -87,6 +87,12 @@ bool writeIndexFile(const char *path, const RecordIndex &index, std::string &why
 // Reads and checks the index file at `path`: false with `why` set.
 bool readIndexFile(const char *path, RecordIndex &index, std::string &why);
 
+// openFastqIndexRange(); with `peek`, the entry after the span's last must be where the index
+// records the entry of that number, or the stream fails (where the next span starts, for a
+// read of spans one after another).
+FastqStream *openSpan(const FastqIndex *index, int64_t first, int64_t end, int64_t batch_bytes,
+                      int32_t threads, bool peek) noexcept;
+
 // The index file of a read set when none is named: PATH.ridx.
 std::string indexPathFor(const char *path);
 
