@@ -43,6 +43,7 @@ __all__ = [
     "Record",
     "Split",
     "Writer",
+    "concat",
     "index",
     "open",
     "splits",
@@ -160,6 +161,94 @@ def splits(path, n, path2=None):
                 f"the two files have {first.entries} and {second.entries} entries: not a pair"
             )
     return first.splits(n, path2)
+
+
+# The empty block that ends a BGZF file.
+_BGZF_END = bytes.fromhex("1f8b08040000000000ff0600424302001b0003000000000000000000")
+
+
+def _kind(head):
+    """The kind of a part by its first bytes: "gzip", "zstd" or "plain"."""
+    if head[:2] == b"\x1f\x8b":
+        return "gzip"
+    if head[:4] == b"\x28\xb5\x2f\xfd":
+        return "zstd"
+    if head[:1] in (b"@", b">", b""):
+        return "plain"
+    raise ValueError(f"not a BGZF, zstd or plain FASTQ/FASTA part: starts with {head[:4]!r}")
+
+
+def concat(parts, out, *, index=True):
+    """Join the files `parts`, written apart (by tasks, say), into the one file out, exactly
+    and in order, without recompressing: BGZF (or other gzip members), zstd frames or plain
+    text, all of one kind. A BGZF part's end block is dropped, except the last part's. out is
+    written beside its final name, synced and renamed into place, so that it is whole or
+    absent; then, with index, its record index out + ".ridx" is made. Returns out.
+    Raises ValueError for parts of different kinds or a plain part whose last line is not
+    ended, OSError for paths."""
+    import tempfile
+
+    parts = [_os.fspath(p) for p in parts]
+    kinds = set()
+    for p in parts:
+        with _builtin_open(p, "rb") as f:
+            head = f.read(4)
+            if _os.path.getsize(p) > 0:
+                kinds.add(_kind(head))
+                if head[:1] in (b"@", b">"):
+                    f.seek(-1, 2)
+                    if f.read(1) != b"\n":
+                        raise ValueError(f"{p}: its last line has no line feed")
+    if len(kinds) > 1:
+        raise ValueError("the parts are of different kinds: " + ", ".join(sorted(kinds)))
+    target = _os.fspath(out)
+    folder = _os.path.dirname(_os.path.abspath(target))
+    fd, temp = tempfile.mkstemp(prefix="." + _os.path.basename(target) + ".", dir=folder)
+    try:
+        with _os.fdopen(fd, "wb") as dst:
+            for i, p in enumerate(parts):
+                with _builtin_open(p, "rb") as src:
+                    size = _os.fstat(src.fileno()).st_size
+                    keep = size
+                    if i + 1 < len(parts) and size >= len(_BGZF_END):
+                        src.seek(size - len(_BGZF_END))
+                        if src.read() == _BGZF_END:
+                            keep = size - len(_BGZF_END)
+                        src.seek(0)
+                    left = keep
+                    while left > 0:
+                        chunk = src.read(min(left, 1 << 20))
+                        if not chunk:
+                            raise OSError(f"{p}: it shrank while it was read")
+                        dst.write(chunk)
+                        left -= len(chunk)
+            dst.flush()
+            _os.fsync(dst.fileno())
+        _os.chmod(temp, 0o666 & ~_umask())
+        _os.replace(temp, target)
+    except BaseException:
+        try:
+            _os.unlink(temp)
+        except OSError:
+            pass
+        raise
+    dirfd = _os.open(folder, _os.O_RDONLY)
+    try:
+        _os.fsync(dirfd)
+    finally:
+        _os.close(dirfd)
+    if index:
+        globals()["index"](target)
+    return out
+
+
+def _umask():
+    mask = _os.umask(0)
+    _os.umask(mask)
+    return mask
+
+
+_builtin_open = open
 
 
 def open(path, path2=None, *, mode="r", threads=0, batch_bytes=0, level=None, format=None,
