@@ -273,7 +273,16 @@ typedef struct FastqStream FastqStream;
  * cannot be opened (ENOENT, EACCES, ...), EISDIR for a directory, ENOMEM.
  * A compressed text that this build cannot read opens, and its first batch
  * fails with a reason that names the format. Opening a pipe waits for its
- * first bytes, which tell whether it is compressed. */
+ * first bytes, which tell whether it is compressed.
+ * A regular file with a record index beside it (path.ridx, made by
+ * indexFastq()) that matches it is read, unless threads is 1, by helpers
+ * that each read their own span from a split point (threads - 1 of them,
+ * or for 0 one a core up to 8, at least 2); the batches come in order and
+ * hold exactly the entries read without the index. Each span checks that
+ * the next starts where it ends; where the text does not agree with the
+ * index, the text is read on in order from the first entry not yet
+ * delivered, so that an index never changes what is read. Memory: up to
+ * one span of about 8 MiB of text a helper, and one more, besides. */
 FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads);
 
 /* Reads the next batch: stores a pointer to its entries in *entries and
