@@ -132,7 +132,7 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
 
 void PointSink::add(StartPoint &&point) {
     std::lock_guard<std::mutex> lock(mutex_);
-    next_ = point.text + spacing_;
+    last_ = point.text;
     points_.push_back(std::move(point));
 }
 
@@ -150,7 +150,7 @@ bool Input::observe(PointSink *sink) noexcept {
 }
 
 void Input::notePoint(PointKind kind, int64_t at, int64_t text, int bits) noexcept {
-    if (!points_ || !points_->wants(text)) return;
+    if (!points_ || !points_->wants(text, kind == PointKind::deflate)) return;
     try {
         StartPoint p;
         p.kind = kind;

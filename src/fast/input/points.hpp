@@ -4,6 +4,7 @@
 #ifndef FAST_POINTS_HPP
 #define FAST_POINTS_HPP
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -29,20 +30,27 @@ struct StartPoint {
     std::vector<unsigned char> window;  // deflate: up to 32 KiB of text before the block
 };
 
-// Where the input layer reports the points it passes: at most one every `spacing` bytes of
-// text. The layer calls add() from its readers' threads, in the text's order.
+// Where the input layer reports the points it passes: those that keep a window (a deflate block
+// inside a member) at most one every `spacing` bytes of text, the others, which cost a few bytes
+// each, eight times as often. The layer calls add() from its readers' threads, in the text's
+// order.
 class PointSink {
   public:
-    explicit PointSink(int64_t spacing) noexcept : spacing_(spacing > 0 ? spacing : 1) {}
+    explicit PointSink(int64_t spacing) noexcept
+        : spacing_(spacing > 0 ? spacing : 1), fine_(std::max<int64_t>(1, spacing_ / 8)) {}
     virtual ~PointSink() = default;
     PointSink(const PointSink &) = delete;
     PointSink &operator=(const PointSink &) = delete;
 
-    // Whether a point at text offset `text` is wanted. Only the layer's reader calls it.
-    bool wants(int64_t text) const noexcept { return text >= next_; }
-    // The least text offset of the next point wanted. Only the layer's reader calls it.
-    int64_t wanted() const noexcept { return next_; }
-    // Records a point (after wants() said yes); the next is wanted a spacing later.
+    // Whether a point at text offset `text` is wanted, of a kind that keeps a window or not.
+    // Only the layer's reader calls it.
+    bool wants(int64_t text, bool windowed = false) const noexcept {
+        return last_ < 0 || text >= last_ + (windowed ? spacing_ : fine_);
+    }
+    // The least text offset of the next point without a window that is wanted. Only the
+    // layer's reader calls it.
+    int64_t wanted() const noexcept { return last_ < 0 ? 0 : last_ + fine_; }
+    // Records a point (after wants() said yes).
     void add(StartPoint &&point);
 
     // The points recorded and not yet taken, oldest first, and the least text offset any later
@@ -50,13 +58,13 @@ class PointSink {
     template <class F>
     auto withPoints(F f) {
         std::lock_guard<std::mutex> lock(mutex_);
-        return f(points_, next_);
+        return f(points_, wanted());
     }
 
   private:
-    const int64_t spacing_;
+    const int64_t spacing_, fine_;
     std::mutex mutex_;
-    int64_t next_ = 0;
+    int64_t last_ = -1;  // the text offset of the last point
     std::vector<StartPoint> points_;
 };
 
