@@ -107,7 +107,7 @@ struct FastqStream {
     // At the end of a span: tells the watch of the entry after it, when asked. False when the
     // watch finds it elsewhere than it expects, or the text ends before it.
     bool peekAfter() noexcept {
-        if (!peek || failing) return !failing;
+        if (!peek || failing) return true;  // a failure waiting is reported by the caller
         peek = false;
         peeking = true;
         fill(INT64_MAX, 1);
