@@ -257,9 +257,10 @@ void IndexBuilder::addEntry(int64_t text, int64_t number) {
         p.start = std::move(pending_[next_]);
         p.entry_text = text;
         p.number = number;
-        // Of the points before one entry, the last is the nearest to it.
+        // Of the points before one entry, the last is the nearest to it; but the first point
+        // stays at the start of the text, where reading needs no point.
         if (!points_.empty() && points_.back().entry_text == text) {
-            points_.back() = std::move(p);
+            if (points_.size() > 1) points_.back() = std::move(p);
         } else {
             points_.push_back(std::move(p));
         }
