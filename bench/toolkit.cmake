@@ -7,6 +7,8 @@ target_link_libraries(toolkit_run PRIVATE fast fast_warnings)
 # only where the Debian package libhts-dev put htslib/kseq.h; the script says so when it is not.
 add_executable(stream_count stream_count.c)
 target_link_libraries(stream_count PRIVATE fast fast_warnings)
+add_executable(index_tool index_tool.c)
+target_link_libraries(index_tool PRIVATE fast fast_warnings)
 find_path(FAST_KSEQ_INCLUDE_DIR htslib/kseq.h)
 find_package(ZLIB)
 if(FAST_KSEQ_INCLUDE_DIR AND ZLIB_FOUND)

@@ -18,3 +18,7 @@ target_link_libraries(fuzz_write PRIVATE fast_formats)
 fast_add_fuzzer(fuzz_bam fuzz_bam.cpp)
 target_link_libraries(fuzz_bam PRIVATE ZLIB::ZLIB)
 target_include_directories(fuzz_bam PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+# Damaged record indexes: refused, or the entries asked for.
+fast_add_fuzzer(fuzz_index fuzz_index.cpp)
+target_link_libraries(fuzz_index PRIVATE ZLIB::ZLIB)
+target_include_directories(fuzz_index PRIVATE ${PROJECT_SOURCE_DIR}/tests)

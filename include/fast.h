@@ -305,7 +305,16 @@ typedef struct FastqStream FastqStream;
  * cannot be opened (ENOENT, EACCES, ...), EISDIR for a directory, ENOMEM.
  * A compressed text that this build cannot read opens, and its first batch
  * fails with a reason that names the format. Opening a pipe waits for its
- * first bytes, which tell whether it is compressed. */
+ * first bytes, which tell whether it is compressed.
+ * A regular file with a record index beside it (path.ridx, made by
+ * indexFastq()) that matches it is read, unless threads is 1, by helpers
+ * that each read their own span from a split point (threads - 1 of them,
+ * or for 0 one a core up to 8, at least 2); the batches come in order and
+ * hold exactly the entries read without the index. Each span checks that
+ * the next starts where it ends; where the text does not agree with the
+ * index, the text is read on in order from the first entry not yet
+ * delivered, so that an index never changes what is read. Memory: up to
+ * one span of about 8 MiB of text a helper, and one more, besides. */
 FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads);
 
 /* Reads the next batch: stores a pointer to its entries in *entries and
@@ -376,6 +385,106 @@ int64_t fastqStreamSkipped(const FastqStream *stream);
 /* Ends the stream's helpers, also one blocked on a pipe, and releases all
  * it holds, its last batch included. NULL does nothing. */
 void closeFastqStream(FastqStream *stream);
+
+/* ======================================================================
+ * Record index
+ *
+ * A small file beside a read set, PATH.ridx unless named otherwise, that
+ * records split points about every `spacing` bytes of its text: places
+ * where reading can start afresh (any byte of plain text; a gzip member,
+ * BGZF block, zstd frame, xz or bzip2 stream; inside one gzip member, a
+ * deflate block with the 32 KiB of text before it), each with the text
+ * offset and the number of the first entry that starts at or after it.
+ * The file also records the read set's identity (its size, modification
+ * time and checksums of its first and last 64 KiB), its entry count and
+ * its text's size; docs/index.md describes the format.
+ *
+ * Entries are numbered from 0 in the order the stream delivers them; an
+ * entry the stream drops (fastqStreamSkipped) has no number. With an
+ * index, a span of entries [first, end) is read after at most one
+ * spacing of text read and passed over. An index that does not match its
+ * file, or is damaged or truncated, is never used: reading a range with
+ * it fails with a message that says why.
+ * ====================================================================== */
+
+/* An index, loaded or built; opaque. */
+typedef struct FastqIndex FastqIndex;
+
+/* The spacing of split points when indexFastq() is given 0: 4 MiB of
+ * text. A point inside a gzip member keeps its window, about 10 KB
+ * compressed, so the index stays under 1 % of a gzip file's size; the
+ * other kinds cost 40 bytes each and come eight times as often (every
+ * 512 KiB by default). */
+#define FAST_INDEX_SPACING (4 << 20)
+
+/* Reads the regular file `path` once, as the stream reads it (plain or
+ * compressed), and writes its index to index_path (NULL: path with
+ * ".ridx" appended) the way the writer finishes a file: beside it,
+ * synced, then renamed into place, so no partial index is ever seen
+ * under its name. `spacing` is the text between split points (0:
+ * FAST_INDEX_SPACING); `threads` as for openFastqStream(). Returns the
+ * index, to be closed with closeFastqIndex(); fastqIndexError() says
+ * whether it was built: NULL, or why not (the file cannot be read, is
+ * not a regular file, its text is damaged, it changed while it was read,
+ * the index cannot be written). NULL only with errno EINVAL (a NULL path
+ * or a negative argument) or ENOMEM. */
+FastqIndex *indexFastq(const char *path, const char *index_path, int64_t spacing, int32_t threads);
+
+/* Loads the index of the read set `path` from index_path (NULL: path with
+ * ".ridx" appended) and checks it against the file. Returns the index, to
+ * be closed with closeFastqIndex(); fastqIndexError() is NULL when it is
+ * sound and matches the file, else says why it is not used: it is
+ * missing or unreadable, not an index, of another version, damaged or
+ * truncated (its checksum), or it does not match the file (another
+ * size, modification time or content: stale, or another file's). NULL
+ * only with errno EINVAL or ENOMEM. */
+FastqIndex *loadFastqIndex(const char *path, const char *index_path);
+
+/* Why the index cannot be used, or NULL when it can. Valid until the
+ * index is closed. */
+const char *fastqIndexError(const FastqIndex *index);
+
+/* The read set's entries, its text's size in bytes, and its split
+ * points' count; 0 (and -1 for the size) for an index that cannot be
+ * used. */
+int64_t fastqIndexEntries(const FastqIndex *index);
+int64_t fastqIndexTextSize(const FastqIndex *index);
+int32_t fastqIndexPoints(const FastqIndex *index);
+
+/* Split point i (0 <= i < fastqIndexPoints()): the number of its first
+ * entry in *entry and that entry's text offset in *text (either may be
+ * NULL). Returns 0, or -1 for an i out of range. Point 0 is at entry 0. */
+int32_t fastqIndexPoint(const FastqIndex *index, int32_t i, int64_t *entry, int64_t *text);
+
+/* Divides the entries into at most n spans of nearly equal text that
+ * start at split points: stores k + 1 entry numbers in bounds (room for
+ * n + 1), from 0 up to fastqIndexEntries(), span j being
+ * [bounds[j], bounds[j + 1]), and returns k, at least 1 for a read set
+ * with entries, 0 for an empty one. Together the spans hold every entry
+ * once. Returns -1 for n < 1, a NULL argument or an index that cannot be
+ * used. */
+int32_t fastqIndexSplits(const FastqIndex *index, int32_t n, int64_t *bounds);
+
+/* Opens a stream over entries [first, end) of the indexed read set, read
+ * from the last split point at or before `first`, with batch_bytes and
+ * threads as for openFastqStream(). Its batches hold exactly those
+ * entries of the sequential read, in order, and then it ends. Returns
+ * NULL with errno set (EINVAL for first < 0, end < first or a NULL
+ * index; what open(2) gives; ENOMEM). When the index cannot be used, the
+ * range goes past its entries, the file no longer matches it, or the
+ * text read does not agree with it (an entry is not where it records),
+ * the stream opens and its first read (or the read that meets the
+ * disagreement) fails with a message that says so. The index may be
+ * closed once the stream is open. */
+FastqStream *openFastqIndexRange(const FastqIndex *index, int64_t first, int64_t end,
+                                 int64_t batch_bytes, int32_t threads);
+
+/* openFastqIndexRange() with the index path.ridx, loaded for the call. */
+FastqStream *openFastqStreamRange(const char *path, int64_t first, int64_t end, int64_t batch_bytes,
+                                  int32_t threads);
+
+/* Releases the index. NULL does nothing. */
+void closeFastqIndex(FastqIndex *index);
 
 /* ======================================================================
  * Writer

@@ -40,6 +40,30 @@ inline std::string gzipMembers(const void *data, size_t size, int level, size_t 
     return out;
 }
 
+// `size` bytes at `data` as one gzip member whose deflate blocks end after every `every` bytes
+// of text, at whatever bit the block ends (a Z_BLOCK flush), as large members hold blocks.
+inline std::string gzipBlocks(const void *data, size_t size, int level, size_t every) {
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        std::abort();
+    const char *text = static_cast<const char *>(data);
+    std::string out(deflateBound(&z, size) + 64 * (size / every + 2), '\0');
+    z.next_out = reinterpret_cast<Bytef *>(&out[0]);
+    z.avail_out = static_cast<uInt>(out.size());
+    for (size_t at = 0;; at += every) {
+        const size_t n = at < size ? std::min(every, size - at) : 0;
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text + at));
+        z.avail_in = static_cast<uInt>(n);
+        const bool last = at + n >= size;
+        const int rc = deflate(&z, last ? Z_FINISH : Z_BLOCK);
+        if (last ? rc != Z_STREAM_END : rc != Z_OK) std::abort();
+        if (last) break;
+    }
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
 // `size` bytes at `data` as BGZF blocks: gzip members of at most `block` bytes of text, each
 // stating its own size in a BC field of its header (after the subfields `extra`, when given),
 // closed by the empty block bgzip writes.

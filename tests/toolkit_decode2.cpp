@@ -1,8 +1,12 @@
 // decodeFastq2: records, warnings and the summary line for small texts; failures; leaks and
 // allocation failures.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "toolkit_support.hpp"
@@ -537,6 +541,148 @@ TEST(Decode2, StreamsReadInStep) {
             EXPECT_EQ(n, read());
             for (FastqStream *s : streams) closeFastqStream(s);
         }
+    }
+}
+
+// An index is used only while it is sound and matches its file: one that is missing, damaged,
+// truncated, of another version, stale or another file's is refused with the reason, by the
+// loader and by a range read, and a text changed where the identity does not look (size, time
+// and ends kept) fails the range read where an entry is not where the index records it. The
+// stream without a range reads the file in order whatever its index.
+TEST(Decode2, IndexesThatDoNotMatchAreRefused) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "@r" + std::to_string(i) + "\nACGT\n+\nIIII\n";
+    const std::string gz = fast_test::gzipBlocks(text.data(), text.size(), 6, 1000);
+    const auto slurp = [](const std::string &path) { return toolkit::slurp(path); };
+    const auto put = [](const std::string &path, const std::string &bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    };
+    const struct {
+        const char *what;
+        // Changes the read set at `path` or its index beside it, given the index's bytes.
+        std::function<void(const std::string &path, const std::string &ridx)> change;
+        const char *error;  // what the loader's and the range's messages hold
+        bool loads;         // the loader finds nothing wrong; the range read does
+    } cases[] = {
+        {"missing", [&](const std::string &, const std::string &r) { std::remove(r.c_str()); },
+         "cannot be read: No such file or directory", false},
+        {"truncated",
+         [&](const std::string &, const std::string &r) {
+             const std::string b = slurp(r);
+             put(r, b.substr(0, b.size() / 2));
+         },
+         "is damaged or truncated", false},
+        {"cut inside its header",
+         [&](const std::string &, const std::string &r) { put(r, slurp(r).substr(0, 30)); },
+         "is truncated", false},
+        {"a byte changed",
+         [&](const std::string &, const std::string &r) {
+             std::string b = slurp(r);
+             b[b.size() / 2] ^= 4;
+             put(r, b);
+         },
+         "is damaged or truncated (its checksum does not match)", false},
+        {"another version",
+         [&](const std::string &, const std::string &r) {
+             std::string b = slurp(r);
+             b[8] = 2;
+             put(r, b);
+         },
+         "has version 2, not 1", false},
+        {"not an index",
+         [&](const std::string &, const std::string &r) { put(r, "@r0\nACGT\n+\nIIII\n"); },
+         "is not a record index", false},
+        {"stale: the file touched",
+         [&](const std::string &p, const std::string &) {
+             const timespec times[2] = {{0, UTIME_OMIT}, {12345, 678}};
+             ASSERT_EQ(0, utimensat(AT_FDCWD, p.c_str(), times, 0));
+         },
+         "does not match", false},
+        {"stale: entries appended",
+         [&](const std::string &p, const std::string &) {
+             put(p, slurp(p) + fast_test::gzipMembers("@x\nA\n+\nI\n", 10, 6));
+         },
+         "(its size differs): it is stale or belongs to another file", false},
+        {"another file's",
+         [&](const std::string &p, const std::string &) {
+             put(p, fast_test::gzipMembers(text.data(), text.size() / 2, 6));
+         },
+         "(its size differs): it is stale or belongs to another file", false},
+        {"the same size and time, another first 64 KiB",
+         [&](const std::string &p, const std::string &) {
+             // The gzip header's own time field: the file is as sound as before.
+             struct stat st;
+             ASSERT_EQ(0, stat(p.c_str(), &st));
+             std::string b = slurp(p);
+             b[5] ^= 1;
+             put(p, b);
+             const timespec times[2] = {st.st_atim, st.st_mtim};
+             ASSERT_EQ(0, utimensat(AT_FDCWD, p.c_str(), times, 0));
+         },
+         "(its content differs)", false},
+        {"changed in the middle, size, time and ends kept",
+         [&](const std::string &p, const std::string &r) {
+             // In the text, a header turns into a sequence line: an entry the index records
+             // is gone, the others are where they were.
+             std::string t = text;
+             t[t.find("@r1500\n")] = 'X';
+             const timespec times[2] = {{0, UTIME_OMIT}, {777, 0}};
+             put(p, fast_test::gzipBlocks(t.data(), t.size(), 6, 1000));
+             ASSERT_EQ(0, utimensat(AT_FDCWD, p.c_str(), times, 0));
+             // The index is rebuilt's twin: the original's, with the new identity.
+             FastqIndex *fresh = indexFastq(p.c_str(), (r + ".fresh").c_str(), 200, 1);
+             ASSERT_EQ(nullptr, fastqIndexError(fresh));
+             closeFastqIndex(fresh);
+             std::string now = slurp(r + ".fresh"), old = slurp(r);
+             std::remove((r + ".fresh").c_str());
+             // The identity fields (16 to 40) of the new, every point of the old; the
+             // checksum made again.
+             old.replace(16, 24, now.substr(16, 24));
+             const uLong crc = crc32(0, reinterpret_cast<const Bytef *>(old.data()),
+                                     static_cast<uInt>(old.size() - 4));
+             for (int i = 0; i < 4; ++i)
+                 old[old.size() - 4 + i] = static_cast<char>((crc >> (8 * i)) & 0xff);
+             put(r, old);
+         },
+         "the text does not agree with its index: entry ", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TextFile file(gz);
+        const std::string path = file.path(), ridx = path + ".ridx";
+        FastqIndex *built = indexFastq(path.c_str(), nullptr, 200, 2);
+        ASSERT_EQ(nullptr, fastqIndexError(built)) << fastqIndexError(built);
+        ASSERT_EQ(3000, fastqIndexEntries(built));
+        ASSERT_GT(fastqIndexPoints(built), 40);
+        closeFastqIndex(built);
+        c.change(path, ridx);
+        const toolkit::Streamed whole = toolkit::streamed(path.c_str(), 0, 2);
+        EXPECT_EQ(0, whole.end) << whole.error;
+        // The stream that would read spans with the index reads in order without it, or on
+        // in order from where a span finds it does not agree.
+        const toolkit::Streamed indexed = toolkit::drained(openFastqStream(path.c_str(), 0, 3), 0);
+        EXPECT_EQ(whole.records, indexed.records);
+        EXPECT_EQ(0, indexed.end) << indexed.error;
+        FastqIndex *index = loadFastqIndex(path.c_str(), nullptr);
+        ASSERT_NE(nullptr, index);
+        const char *why = fastqIndexError(index);
+        if (c.loads) {
+            EXPECT_EQ(nullptr, why) << why;
+        } else {
+            ASSERT_NE(nullptr, why);
+            EXPECT_NE(nullptr, std::strstr(why, c.error)) << why;
+            int64_t bounds[3];
+            EXPECT_EQ(-1, fastqIndexSplits(index, 2, bounds));
+        }
+        closeFastqIndex(index);
+        const toolkit::Streamed range =
+            toolkit::drained(openFastqStreamRange(path.c_str(), 0, 3000, 0, 2), 0);
+        EXPECT_EQ(-1, range.end);
+        EXPECT_NE(std::string::npos, range.error.find(c.error)) << range.error;
+        // Whatever was returned before the fault is what the file holds there.
+        for (size_t i = 0; i < range.records.size(); ++i)
+            ASSERT_EQ(whole.records[i], range.records[i]) << i;
+        std::remove(ridx.c_str());
     }
 }
 

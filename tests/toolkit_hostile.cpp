@@ -65,6 +65,16 @@ TEST(DecodersOnHostileFiles, DefinedResults) {
         expectPacked(records.data(), count, buffer, text.size(), text[0] != '>');
         std::free(buffer);
 
+        // Indexed, plain and in one gzip member of many deflate blocks, its splits and ranges
+        // give exactly the stream's entries.
+        const toolkit::Streamed want = toolkit::streamed(path.c_str(), 0, 2);
+        std::mt19937 rng(static_cast<unsigned>(text.size()));
+        const int64_t spacing = 1 + static_cast<int64_t>(text.size() / 40);
+        toolkit::checkIndexed(path.c_str(), want.records, spacing, 9, 3, rng);
+        toolkit::TextFile packed(
+            fast_test::gzipBlocks(text.data(), text.size(), 1, 1 + text.size() / 30));
+        toolkit::checkIndexed(packed.path(), want.records, spacing, 9, 3, rng);
+
         // With a carriage return before each line feed, the stream reads what it reads of the
         // file itself (where the file has none of its own before a line feed or at its end).
         if (text.find("\r\n") != std::string::npos || (!text.empty() && text.back() == '\r'))

@@ -335,6 +335,21 @@ TEST(DecodersProperty, MatchThePlainReaderOnWellFormedFiles) {
             }
         }
         fast::useScanPath(best);
+        // Indexed with points every few hundred bytes, in every format: plain, BGZF blocks, gzip
+        // members, deflate blocks inside one member, and the other format's streams.
+        // Two such members, so that a span started inside the first goes on into the second.
+        const size_t half = wrapped_text.size() / 2, every = 1 + rng() % 2000;
+        const int level = 1 + static_cast<int>(rng() % 9);
+        TextFile blocks_file(fast_test::gzipBlocks(wrapped_text.data(), half, level, every) +
+                             fast_test::gzipBlocks(wrapped_text.data() + half,
+                                                   wrapped_text.size() - half, level, every));
+        for (const char *path : {wrapped_file.path(), gz_file.path(), bgzf_file.path(),
+                                 blocks_file.path(), other_file.path()}) {
+            if (path == other_file.path() && !fast_test::reads(format)) continue;
+            // Every split count and a range at every entry now and then, a few otherwise.
+            toolkit::checkIndexed(path, plain.records, 1 + static_cast<int64_t>(rng() % 600),
+                                  round % 10 == 0 ? 64 : 4, round % 10 == 0 ? -1 : 3, rng);
+        }
 
         const toolkit::Streamed s = toolkit::streamed(other_file.path(), 1, 2, 1 + rng() % 700);
         if (fast_test::reads(format)) {

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,13 +169,10 @@ struct Streamed {
     std::string error;
 };
 
-// Reads `path` through a stream of batch_bytes batches, `threads` threads and blocks of `block`
-// bytes read ahead (0 for the stream's own choice), checking that no batch is empty and that
-// batches of 1 byte hold one entry each.
-inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads, size_t block = 0) {
+// Reads a stream of batch_bytes batches to its end and closes it, checking that no batch is
+// empty and that batches of 1 byte hold one entry each.
+inline Streamed drained(FastqStream *stream, int64_t batch_bytes) {
     Streamed s;
-    FastqStream *stream = fast::openStream(path, batch_bytes, threads, block);
-    EXPECT_NE(nullptr, stream) << path;
     if (!stream) return s;
     SeqEntry *e = nullptr;
     int32_t n;
@@ -184,6 +182,7 @@ inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads,
         for (int32_t i = 0; i < n; ++i) {
             s.records.push_back(show(e[i]));
             EXPECT_TRUE(e[i].aux == 0 && e[i].aux_text == nullptr);
+            if (!lengths) continue;
             EXPECT_EQ(std::strlen(e[i].name), static_cast<size_t>(lengths[i].name));
             EXPECT_EQ(e[i].comment ? std::strlen(e[i].comment) : 0,
                       static_cast<size_t>(lengths[i].comment));
@@ -199,6 +198,86 @@ inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads,
     EXPECT_EQ(n, readFastqBatch(stream, &e));
     closeFastqStream(stream);
     return s;
+}
+
+// Reads `path` through a stream of batch_bytes batches, `threads` threads and blocks of `block`
+// bytes read ahead (0 for the stream's own choice).
+inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads, size_t block = 0) {
+    FastqStream *stream = fast::openStream(path, batch_bytes, threads, block);
+    EXPECT_NE(nullptr, stream) << path;
+    return drained(stream, batch_bytes);
+}
+
+// The file's index, built with a small spacing so that it has many points, gives back exactly
+// the sequential entries: every split count up to `most_splits` (their spans together, in
+// order), and ranges from every entry (or `ranges` random ones) to the next few and to the end.
+inline void checkIndexed(const char *path, const std::vector<std::string> &want, int64_t spacing,
+                         int32_t most_splits, int ranges, std::mt19937 &rng) {
+    SCOPED_TRACE(std::string("indexed ") + path + ", spacing " + std::to_string(spacing));
+    const std::string ridx = std::string(path) + ".ridx";
+    FastqIndex *built = indexFastq(path, nullptr, spacing, 1 + static_cast<int32_t>(rng() % 2));
+    ASSERT_NE(nullptr, built);
+    ASSERT_EQ(nullptr, fastqIndexError(built)) << fastqIndexError(built);
+    closeFastqIndex(built);
+    FastqIndex *index = loadFastqIndex(path, nullptr);
+    ASSERT_EQ(nullptr, fastqIndexError(index)) << fastqIndexError(index);
+    const int64_t n = static_cast<int64_t>(want.size());
+    ASSERT_EQ(n, fastqIndexEntries(index));
+    const auto range = [&](int64_t first, int64_t end) {
+        const int64_t batch = rng() % 2 ? 1 + rng() % 400 : 0;
+        const Streamed s = drained(
+            openFastqIndexRange(index, first, end, batch, 1 + static_cast<int32_t>(rng() % 2)),
+            batch);
+        EXPECT_EQ(0, s.end) << s.error;
+        return s.records;
+    };
+    std::vector<int64_t> bounds(static_cast<size_t>(most_splits) + 1);
+    for (int32_t k = 1; k <= most_splits; ++k) {
+        const int32_t got = fastqIndexSplits(index, k, bounds.data());
+        ASSERT_TRUE(n == 0 ? got == 0 : got >= 1 && got <= k) << got;
+        std::vector<std::string> all;
+        for (int32_t j = 0; j < got; ++j) {
+            EXPECT_LT(bounds[j], bounds[j + 1]);
+            const std::vector<std::string> part = range(bounds[j], bounds[j + 1]);
+            all.insert(all.end(), part.begin(), part.end());
+        }
+        EXPECT_EQ(0, bounds[0]);
+        EXPECT_EQ(want, all) << k << " splits";
+    }
+    for (int r = 0; n > 0 && r < (ranges < 0 ? static_cast<int>(n) : ranges); ++r) {
+        const int64_t first = ranges < 0 ? r : static_cast<int64_t>(rng() % n);
+        const int64_t end = std::min<int64_t>(n, first + 1 + static_cast<int64_t>(rng() % 3));
+        const std::vector<std::string> tail = range(first, n);
+        EXPECT_EQ(std::vector<std::string>(want.begin() + first, want.end()), tail) << first;
+        EXPECT_EQ(std::vector<std::string>(want.begin() + first, want.begin() + end),
+                  range(first, end))
+            << first << " to " << end;
+    }
+    closeFastqIndex(index);
+    // With the index beside it, the stream reads the file's spans on helpers, alone and as
+    // both files of a pair, and gives the same entries.
+    for (const int32_t threads : {0, 3}) {
+        const int64_t batch = rng() % 2 ? 1 + rng() % 400 : 0;
+        const Streamed s = drained(openFastqStream(path, batch, threads), batch);
+        EXPECT_EQ(want, s.records) << "threads " << threads;
+        EXPECT_EQ(0, s.end) << s.error;
+        FastqStream *a = openFastqStream(path, batch, threads);
+        FastqStream *b = openFastqStream(path, batch, threads);
+        ASSERT_TRUE(a && b);
+        SeqEntry *x = nullptr, *y = nullptr;
+        int32_t got;
+        std::vector<std::string> firsts;
+        while ((got = readFastqPairBatch(a, b, &x, &y)) > 0)
+            for (int32_t i = 0; i < got; ++i) {
+                firsts.push_back(show(x[i]));
+                EXPECT_EQ(firsts.back(), show(y[i]));
+            }
+        EXPECT_EQ(0, got) << fastqStreamError(a);
+        EXPECT_EQ(want, firsts) << "pairs, threads " << threads;
+        closeFastqStream(a);
+        closeFastqStream(b);
+    }
+    std::remove(ridx.c_str());
 }
 
 // The bytes of the file at `path`, or "" when it cannot be read.

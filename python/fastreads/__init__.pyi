@@ -7,12 +7,13 @@ data, names that do not pair and entries the writer refuses, ValueError for bad 
 
 import os
 from types import TracebackType
-from typing import Iterator, Literal, Optional, Tuple, Type, Union, overload
+from typing import Iterable, Iterator, List, Literal, Optional, Tuple, Type, TypeVar, Union, overload
 
 import numpy
 import numpy.typing
 
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+_P = TypeVar("_P", str, bytes, os.PathLike)
 
 __version__: str
 library_version: str
@@ -205,10 +206,41 @@ class TupleWriter:
         tb: Optional[TracebackType],
     ) -> bool: ...
 
+class Split:
+    """Entries [start, stop) of an indexed file, or of a pair's two files; pickles."""
+    path: _Path
+    path2: Optional[_Path]
+    start: int
+    stop: int
+    def __init__(self, path: _Path, start: int, stop: int, path2: Optional[_Path] = ...) -> None: ...
+    def __len__(self) -> int: ...
+
+class Index:
+    """A read set's record index (PATH.ridx), loaded and checked against its file."""
+    path: _Path
+    def __init__(self, path: _Path, index_path: Optional[_Path] = ...) -> None: ...
+    @property
+    def entries(self) -> int: ...
+    @property
+    def text_size(self) -> int: ...
+    def points(self) -> List[Tuple[int, int]]: ...
+    def splits(self, n: int, path2: Optional[_Path] = ...) -> List[Split]: ...
+
+def index(path: _Path, index_path: Optional[_Path] = ..., *, spacing: int = ...,
+          threads: int = ...) -> Index: ...
+def splits(path: _Path, n: int, path2: Optional[_Path] = ...) -> List[Split]: ...
+def concat(parts: Iterable[_Path], out: _P, *, index: bool = ...) -> _P: ...
+
+@overload
+def open(
+    path: Split, path2: None = ..., *, mode: Literal["r"] = ..., threads: int = ...,
+    batch_bytes: int = ...,
+) -> Reader: ...
 @overload
 def open(
     path: _Path, path2: None = ..., *, mode: Literal["r"] = ..., threads: int = ...,
-    batch_bytes: int = ..., interleaved: Literal[False] = ...,
+    batch_bytes: int = ..., interleaved: Literal[False] = ..., start: Optional[int] = ...,
+    stop: Optional[int] = ...,
 ) -> Reader: ...
 @overload
 def open(
@@ -235,7 +267,7 @@ def open(
 @overload
 def open(
     path: _Path, path2: _Path, *, mode: Literal["r"] = ..., threads: int = ...,
-    batch_bytes: int = ...,
+    batch_bytes: int = ..., start: Optional[int] = ..., stop: Optional[int] = ...,
 ) -> PairReader: ...
 @overload
 def open(

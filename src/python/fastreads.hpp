@@ -142,6 +142,11 @@ struct Batch {
 };
 
 void bindReader(py::module_ &module);
+// fastreads.Index and the building of indexes (index.cpp).
+void bindIndex(py::module_ &module);
+// The stream of a reader: the whole file, or entries [start, stop) when start >= 0.
+FastqStream *openReaderStream(const std::string &path, std::int64_t batch_bytes,
+                              std::int32_t threads, std::int64_t start, std::int64_t stop);
 void bindWriter(py::module_ &module);
 
 }  // namespace fastreads

@@ -32,5 +32,6 @@ PYBIND11_MODULE(_fastreads, m) {
     m.attr("compressed_formats") = py::tuple(formats);
     initRecordTypes(m);
     bindReader(m);
+    bindIndex(m);
     bindWriter(m);
 }

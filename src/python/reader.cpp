@@ -46,9 +46,11 @@ std::string display(const std::string &path) {
 class ReaderCore : public RecordSource {
   public:
     // Reads the files at `paths` in step (one, a pair, or more), or with `interleaved` the
-    // pairs that the one file holds in turn.
+    // pairs that the one file holds in turn; with first >= 0, entries [first, end) of indexed
+    // files (openFastqStreamRange).
     ReaderCore(const std::vector<std::string> &paths, std::int64_t batch_bytes,
-               std::int32_t threads, bool interleaved = false) {
+               std::int32_t threads, bool interleaved = false, std::int64_t first = -1,
+               std::int64_t end = -1) {
         if (batch_bytes < 0) throw py::value_error("batch_bytes must be 0 or more");
         if (threads < 0) throw py::value_error("threads must be 0 or more");
         interleaved_ = interleaved && paths.size() == 1;
@@ -62,11 +64,16 @@ class ReaderCore : public RecordSource {
         // The stream's threads count its caller: here the gathering thread.
         threaded_ = threads != 1;
         const std::int32_t stream_threads = threads == 0 ? 0 : threaded_ ? threads - 1 : 1;
+        // Files read in step beyond two, and interleaved pairs, are read in order: a stream that
+        // reads an index's spans on helpers cuts its batches itself.
+        const bool in_order = interleaved_ || paths.size() > 2;
+        const std::int32_t threads_each =
+            in_order && (stream_threads == 0 || stream_threads > 2) ? 2 : stream_threads;
         for (const std::string &path : paths) {
             FastqStream *s;
             {
                 py::gil_scoped_release release;
-                s = openFastqStream(path.c_str(), batch_bytes, stream_threads);
+                s = openReaderStream(path, batch_bytes, threads_each, first, end);
             }
             if (s == nullptr) {
                 const int error = errno;
@@ -370,8 +377,9 @@ std::vector<std::string> pathsOf(const std::string &first, const py::object &sec
 struct Reader {
     std::shared_ptr<ReaderCore> core;
     Reader(const std::string &first, const py::object &second, std::int64_t batch_bytes,
-           std::int32_t threads)
-        : core(std::make_shared<ReaderCore>(pathsOf(first, second), batch_bytes, threads)) {}
+           std::int32_t threads, std::int64_t start = -1, std::int64_t stop = -1)
+        : core(std::make_shared<ReaderCore>(pathsOf(first, second), batch_bytes, threads, false,
+                                            start, stop)) {}
     explicit Reader(std::shared_ptr<ReaderCore> made) : core(std::move(made)) {}
     // Batches may keep the core alive; the streams end with the reader.
     virtual ~Reader() {
@@ -384,9 +392,9 @@ struct Reader {
 struct PairReader : Reader {
     // Without a second path, the pairs of one file of interleaved mates.
     PairReader(const std::string &first, const py::object &second, std::int64_t batch_bytes,
-               std::int32_t threads)
+               std::int32_t threads, std::int64_t start = -1, std::int64_t stop = -1)
         : Reader(std::make_shared<ReaderCore>(pathsOf(first, second), batch_bytes, threads,
-                                              second.is_none())) {}
+                                              second.is_none(), start, stop)) {}
 };
 struct TupleReader : Reader {
     TupleReader(const std::vector<std::string> &paths, std::int64_t batch_bytes,
@@ -512,7 +520,8 @@ void bindReader(py::module_ &m) {
         .def("__next__", &BatchIterator::next);
 
     py::class_<Reader>(m, "Reader", "Reads one file; made by fastreads.open().")
-        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t>())
+        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t,
+                      std::int64_t, std::int64_t>())
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__",
              [](Reader &r, py::args) {
@@ -538,7 +547,8 @@ void bindReader(py::module_ &m) {
         });
     py::class_<PairReader, Reader>(m, "PairReader",
                                    "Reads two files in step, or one of interleaved pairs.")
-        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t>());
+        .def(py::init<const std::string &, const py::object &, std::int64_t, std::int32_t,
+                      std::int64_t, std::int64_t>());
     py::class_<TupleReader, Reader>(m, "TupleReader", "Reads three or more files in step.")
         .def(py::init<const std::vector<std::string> &, std::int64_t, std::int32_t>());
 }

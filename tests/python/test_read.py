@@ -343,3 +343,109 @@ def test_interleaved_and_paired_bam(tmp_path, fastq_data, fastq_records):
     # BAM holds no lower case.
     assert [(a.name, a.sequence, b.sequence) for a, b in got] == \
         [(r.name, r.sequence.upper(), r.sequence.upper()) for r in mates]
+@pytest.mark.parametrize("fmt", ["plain", "gzip", "bgzf", "zstd"])
+def test_index_splits_and_ranges(tmp_path, fastq_data, fastq_records, fmt):
+    """Splits of every count cover the entries once, in order, also pickled and as pairs; a
+    range reads exactly its entries; with the index the whole read is the same."""
+    path = write_compressed(tmp_path / "reads.fq", fastq_data, fmt)
+    if fmt == "zstd":
+        # Frames of 20000 bytes of text, each a split point.
+        pieces = [fastq_data[i:i + 20000] for i in range(0, len(fastq_data), 20000)]
+        path.write_bytes(b"".join(write_compressed(tmp_path / "piece", p, fmt).read_bytes()
+                                  for p in pieces))
+    index = fastreads.index(path, spacing=3000)
+    assert index.entries == len(fastq_records) and len(index.points()) > 10
+    for n in (1, 2, 7, 64):
+        splits = fastreads.splits(path, n, path)
+        assert 1 <= len(splits) <= n
+        assert splits[0].start == 0 and splits[-1].stop == len(fastq_records)
+        firsts, seconds = [], []
+        for split in splits:
+            with fastreads.open(pickle.loads(pickle.dumps(split))) as pairs:
+                for a, b in pairs:
+                    firsts.append(a)
+                    seconds.append(b)
+        assert firsts == fastq_records and seconds == fastq_records
+    for start, stop in [(0, 1), (1234, 1240), (2999, 3000), (17, None), (3000, 3000)]:
+        with fastreads.open(path, start=start, stop=stop) as reader:
+            assert list(reader) == fastq_records[start:stop]
+    with fastreads.open(path) as reader:
+        assert list(reader) == fastq_records
+    with pytest.raises(ValueError):
+        fastreads.open(path, start=5, stop=4)
+
+
+def test_index_refusals(tmp_path, fastq_data, fastq_records):
+    """A stale or damaged index is refused by name, the range read fails, and the whole read
+    goes on in order."""
+    path = write_compressed(tmp_path / "reads.fq.gz", fastq_data, "gzip")
+    fastreads.index(path, spacing=3000)
+    os.utime(path, ns=(1, 1))
+    with pytest.raises(fastreads.FormatError, match="does not match .*stale"):
+        fastreads.Index(path)
+    with pytest.raises(fastreads.FormatError, match="modification time differs"):
+        list(fastreads.open(path, start=10, stop=20))
+    with fastreads.open(path) as reader:
+        assert list(reader) == fastq_records
+    ridx = str(path) + ".ridx"
+    with open(ridx, "r+b") as f:
+        f.truncate(100)
+    with pytest.raises(fastreads.FormatError, match="damaged or truncated"):
+        fastreads.Index(path)
+
+
+def test_command_line(tmp_path, fastq_data, fastq_records):
+    path = write_compressed(tmp_path / "reads.fq.gz", fastq_data, "bgzf")
+    env = dict(os.environ)
+    run = lambda *args: subprocess.run([sys.executable, "-m", "fastreads", *args], env=env,
+                                       check=True, stdout=subprocess.PIPE).stdout
+    run("index", "--spacing", "5000", str(path))
+    import json
+    spans = json.loads(run("splits", str(path), "3"))
+    assert spans[0]["start"] == 0 and spans[-1]["stop"] == len(fastq_records)
+    assert all(a["stop"] == b["start"] for a, b in zip(spans, spans[1:]))
+    lines = fastq_data.split(b"\n")
+    assert run("cat", str(path), "--start", "10", "--stop", "13") == b"\n".join(
+        lines[40:52]) + b"\n"
+
+
+def test_concat_parts(tmp_path, fastq_data, fastq_records):
+    """Parts written apart join into one file, with its index, that reads as the whole."""
+    for fmt, suffix in [("bgzf", ".gz"), ("zstd", ".zst"), ("plain", ".fq")]:
+        if fmt == "zstd" and "zstd" not in fastreads.compressed_formats:
+            continue
+        parts = []
+        for k, chunk in enumerate([fastq_records[:1000], fastq_records[1000:1001],
+                                   fastq_records[1001:]]):
+            part = tmp_path / f"part{k}{suffix}"
+            with fastreads.open(part, mode="w", format=fmt) as writer:
+                for record in chunk:
+                    writer.write(record)
+            parts.append(part)
+        out = fastreads.concat(parts, tmp_path / f"all{suffix}")
+        with fastreads.open(out) as reader:
+            assert list(reader) == fastq_records
+        assert fastreads.Index(out).entries == len(fastq_records)
+        if fmt == "bgzf":
+            # One end block, at the end.
+            assert out.read_bytes().count(fastreads._BGZF_END) == 1
+    with pytest.raises(ValueError, match="different kinds"):
+        fastreads.concat([tmp_path / "part0.gz", tmp_path / "part0.fq"], tmp_path / "mixed")
+    assert not (tmp_path / "mixed").exists()
+
+
+def test_dask_bag_on_two_worker_processes(tmp_path, fastq_data, fastq_records):
+    """A bag of one partition a split, computed on a cluster of two worker processes, holds
+    the records, and the pairs, of the sequential read, in order."""
+    import fastreads.dask
+    from distributed import Client, LocalCluster
+
+    path = write_compressed(tmp_path / "reads.fq.gz", fastq_data, "gzip")
+    fastreads.index(path, spacing=5000)
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                      dashboard_address=None) as cluster, Client(cluster):
+        bag = fastreads.dask.read(path, partitions=6)
+        assert bag.npartitions > 1
+        assert bag.compute() == fastq_records
+        pairs = fastreads.dask.read(path, path, partitions=3).compute()
+        assert [a for a, _ in pairs] == fastq_records and [b for _, b in pairs] == fastq_records

@@ -44,6 +44,25 @@ class Decompressor {
                        std::size_t & /*produced*/) noexcept {
         return false;
     }
+
+    // After a step() that returned progress: the bits (0 to 7) of the last byte consumed that
+    // belong to the deflate block starting there, when the step stopped at the boundary of a
+    // block inside a stream that is not its first or last; -1 otherwise, always in back ends
+    // that do not stop at blocks (only those made by FormatInfo::make_points do, at the pace
+    // of zlib, for building indexes).
+    virtual int blockBits() noexcept { return -1; }
+    // The text before that boundary, up to 32 KiB of it, copied to out: its size.
+    virtual std::size_t window(unsigned char * /*out*/) noexcept { return 0; }
+    // Starts inside a stream, at a deflate block whose first `bits` bits are the high bits of
+    // `byte` (the byte before the next input), with `window` as the text before it. The
+    // stream's checksum cannot then be checked. False where the back end cannot (only gzip's
+    // can, over whichever inflate library the build uses).
+    virtual bool startInside(unsigned bits, unsigned char /*byte*/,
+                             const unsigned char * /*window*/,
+                             std::size_t /*window_len*/) noexcept {
+        (void)bits;
+        return false;
+    }
 };
 
 enum class Format { plain, gzip, zstd, xz, bzip2 };
@@ -69,6 +88,9 @@ struct FormatInfo {
     // blocks, never more than that much data can give, -1 when nothing records it; nullptr when
     // the format never records it or the build cannot read it.
     int64_t (*recorded_size)(int fd, int64_t from, int64_t size) noexcept;
+    // A decompressor that also stops at points inside a stream (blockBits()), or nullptr when
+    // the format has none.
+    std::unique_ptr<Decompressor> (*make_points)();
     // The file name endings that ask for the format when written ("" for none), each with its
     // dot, separated by blanks.
     const char *suffixes;
@@ -107,6 +129,7 @@ std::unique_ptr<Decompressor> makeGzipDecompressor();
 std::unique_ptr<Decompressor> makeZstdDecompressor();
 std::unique_ptr<Decompressor> makeXzDecompressor();
 std::unique_ptr<Decompressor> makeBzip2Decompressor();
+std::unique_ptr<Decompressor> makeGzipPointDecompressor();
 int64_t gzipRecordedSize(int fd, int64_t from, int64_t size) noexcept;
 int64_t zstdRecordedSize(int fd, int64_t from, int64_t size) noexcept;
 

@@ -79,11 +79,11 @@ constexpr const WriterInfo *kZstdWriter = nullptr;
 #endif
 
 constexpr FormatInfo kFormats[] = {
-    {Format::gzip, "gzip", gzipMagic, 1, false, makeGzipDecompressor, gzipRecordedSize, ".gz .bgz",
-     &kBgzfWriter},
-    {Format::zstd, "zstd", zstdMagic, 0, false, kZstdMake, kZstdSize, ".zst", kZstdWriter},
-    {Format::xz, "xz", xzMagic, 4, true, kXzMake, nullptr, ".xz", nullptr},
-    {Format::bzip2, "bzip2", bzip2Magic, 0, false, kBzip2Make, nullptr, ".bz2", nullptr},
+    {Format::gzip, "gzip", gzipMagic, 1, false, makeGzipDecompressor, gzipRecordedSize,
+     makeGzipPointDecompressor, ".gz .bgz", &kBgzfWriter},
+    {Format::zstd, "zstd", zstdMagic, 0, false, kZstdMake, kZstdSize, nullptr, ".zst", kZstdWriter},
+    {Format::xz, "xz", xzMagic, 4, true, kXzMake, nullptr, nullptr, ".xz", nullptr},
+    {Format::bzip2, "bzip2", bzip2Magic, 0, false, kBzip2Make, nullptr, nullptr, ".bz2", nullptr},
 };
 
 }  // namespace

@@ -21,16 +21,30 @@ class GzipDecompressor final : public Decompressor {
         inflater_.reset();
         header_ = BlockHeader{};
         consumed_ = 0;
+        inside_ = false;
+        trailer_ = 0;
     }
     Result step(const unsigned char *in, std::size_t in_len, std::size_t &consumed,
                 unsigned char *out, std::size_t out_len, std::size_t &produced,
                 bool /*last*/) noexcept override {
+        if (trailer_ > 0) {
+            consumed = 0;
+            produced = 0;
+            return passTrailer(in_len, consumed);
+        }
         const MemberInflater::Result r =
             inflater_.step(in, in_len, consumed, out, out_len, produced);
-        for (std::size_t i = 0; i < consumed && !header_.done(); ++i) header_.feed(in[i]);
+        if (!inside_)
+            for (std::size_t i = 0; i < consumed && !header_.done(); ++i) header_.feed(in[i]);
         consumed_ += consumed;
         if (r == MemberInflater::Result::corrupt) return Result::corrupt;
         if (r == MemberInflater::Result::progress) return Result::progress;
+        if (inside_) {
+            // Entered inside the member: its trailer's CRC covers text never inflated here, so
+            // it is passed over, in this call already as far as the input goes.
+            trailer_ = kTrailer - std::min(kTrailer, inflater_.heldBytes());
+            return passTrailer(in_len, consumed);
+        }
         // A member that names its size in a BC field must have that size, so that reading its
         // blocks apart (in parallel) and reading it through give the same text.
         if (header_.block_size > 0 && consumed_ != header_.block_size) return Result::corrupt;
@@ -42,8 +56,25 @@ class GzipDecompressor final : public Decompressor {
         return inflater_.whole(in, in_len, out, out_len, produced);
     }
 
+    bool startInside(unsigned bits, unsigned char byte, const unsigned char *window,
+                     std::size_t window_len) noexcept override {
+        reset();
+        inside_ = inflater_.startInside(bits, byte, window, window_len);
+        return inside_;
+    }
+
   private:
+    static constexpr std::size_t kTrailer = 8;
+    Result passTrailer(std::size_t in_len, std::size_t &consumed) noexcept {
+        const std::size_t skip = std::min(trailer_, in_len - consumed);
+        consumed += skip;
+        trailer_ -= skip;
+        return trailer_ == 0 ? Result::stream_end : Result::progress;
+    }
+
     MemberInflater inflater_;
+    bool inside_ = false;  // started inside a member (startInside)
+    std::size_t trailer_ = 0;
     BlockHeader header_;
     std::size_t consumed_ = 0;
 };

@@ -42,6 +42,17 @@ class MemberInflater {
     bool whole(const unsigned char *in, std::size_t in_len, unsigned char *out, std::size_t out_len,
                std::size_t &produced) noexcept;
 
+    // Starts inside a member, at a deflate block whose first `bits` bits are the high bits of
+    // `byte`, with `window` (at most 32 KiB) as the text before it: raw deflate data follows,
+    // whose end is the member's end (its trailer is the caller's). False when the back end
+    // refuses; reset() goes back to whole members.
+    bool startInside(unsigned bits, unsigned char byte, const unsigned char *window,
+                     std::size_t window_len) noexcept;
+
+    // After a member's end inside which it started: the bytes after the deflate data that the
+    // back end has consumed already (ISA-L reads ahead into its bit buffer; zlib does not).
+    std::size_t heldBytes() const noexcept;
+
     // "ISA-L" or "zlib".
     static const char *backend() noexcept;
 

@@ -30,6 +30,25 @@ void MemberInflater::reset() noexcept {
     state_->s.crc_flag = ISAL_GZIP_NO_HDR_VER;
 }
 
+bool MemberInflater::startInside(unsigned bits, unsigned char byte, const unsigned char *window,
+                                 std::size_t window_len) noexcept {
+    if (bits > 7 || window_len > (std::size_t{1} << 15)) return false;
+    inflate_state &s = state_->s;
+    isal_inflate_init(&s);
+    // Raw deflate data, its first bits already in the bit buffer.
+    s.crc_flag = ISAL_DEFLATE;
+    state_->header_read = true;
+    s.read_in = bits > 0 ? static_cast<uint64_t>(byte >> (8 - bits)) : 0;
+    s.read_in_length = static_cast<int32_t>(bits);
+    return window_len == 0 ||
+           isal_inflate_set_dict(&s, const_cast<uint8_t *>(window),
+                                 static_cast<uint32_t>(window_len)) == ISAL_DECOMP_OK;
+}
+
+std::size_t MemberInflater::heldBytes() const noexcept {
+    return static_cast<std::size_t>(state_->s.read_in_length / 8);
+}
+
 MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t in_len,
                                             std::size_t &consumed, unsigned char *out,
                                             std::size_t out_len, std::size_t &produced) noexcept {

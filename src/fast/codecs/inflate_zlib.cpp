@@ -25,7 +25,18 @@ MemberInflater::MemberInflater() : state_(new (std::nothrow) State) {
 MemberInflater::~MemberInflater() = default;
 
 void MemberInflater::reset() noexcept {
-    if (state_) inflateReset(&state_->z);
+    if (state_) inflateReset2(&state_->z, 16 + MAX_WBITS);
+}
+
+bool MemberInflater::startInside(unsigned bits, unsigned char byte, const unsigned char *window,
+                                 std::size_t window_len) noexcept {
+    z_stream &z = state_->z;
+    if (bits > 7 || window_len > (std::size_t{1} << 15) || inflateReset2(&z, -MAX_WBITS) != Z_OK)
+        return false;
+    if (bits > 0 && inflatePrime(&z, static_cast<int>(bits), byte >> (8 - bits)) != Z_OK)
+        return false;
+    return window_len == 0 ||
+           inflateSetDictionary(&z, window, static_cast<uInt>(window_len)) == Z_OK;
 }
 
 MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t in_len,
@@ -36,6 +47,10 @@ MemberInflater::Result MemberInflater::step(const unsigned char *in, std::size_t
     if (rc == Z_STREAM_END) return Result::member_end;
     if (rc == Z_OK || rc == Z_BUF_ERROR) return Result::progress;
     return Result::corrupt;  // Z_DATA_ERROR, Z_NEED_DICT, Z_MEM_ERROR, Z_STREAM_ERROR
+}
+
+std::size_t MemberInflater::heldBytes() const noexcept {
+    return 0;
 }
 
 bool MemberInflater::whole(const unsigned char *, std::size_t, unsigned char *, std::size_t,

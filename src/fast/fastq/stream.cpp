@@ -24,6 +24,7 @@
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 #include "input/input.hpp"
+#include "input/points.hpp"
 
 namespace {
 
@@ -99,12 +100,30 @@ struct FastqStream {
     // BAM data, told by its first bytes, is read by its record decoder instead of the window.
     bool sniffed = false;
     std::unique_ptr<fast::BamDecoder> bam;
+    // The text batch last read: its entries, and the bytes of `arena` they use.
+    int32_t last_count = 0;
+    std::size_t arena_used = 0;
 
     int state = 0;         // 0 while reading, 1 at the end, -1 after a failure
     bool failing = false;  // a failure, reported after the batch read before it
     char error[256] = {};
     int64_t skipped = 0;
     int64_t delivered = 0;
+
+    // Where the window's base is in the text; text still to pass over before the first entry
+    // (a span that starts at a split point before it); kept entries read so far from the text's
+    // start, and those yet to be passed over or delivered; who is told of entries past watch_at.
+    int64_t window_at = 0;
+    int64_t skip_text = 0;
+    int64_t number = 0;
+    int64_t discard = 0;
+    int64_t remaining = INT64_MAX;
+    int64_t watch_at = INT64_MAX;
+    fast::EntryWatch *watch = nullptr;
+    std::unique_ptr<fast::EntryWatch> owned_watch;
+    std::unique_ptr<fast::BatchSource> source;  // where the batches come from instead
+    bool peek = false;     // at the end of a span, the watch is told of the entry after it
+    bool peeking = false;  // fill() is reading that entry
 
     [[gnu::format(printf, 2, 3)]] void fail(const char *format, ...) noexcept {
         if (failing || state < 0) return;
@@ -113,6 +132,33 @@ struct FastqStream {
         std::vsnprintf(error, sizeof error, format, args);
         va_end(args);
         failing = true;
+    }
+
+    // The most entries the next batch may hold, and the count a batch took from a span.
+    int32_t most() const noexcept {
+        return static_cast<int32_t>(std::min<int64_t>(most_entries, remaining));
+    }
+    void spent(int32_t n) noexcept {
+        if (remaining != INT64_MAX) remaining -= n;
+    }
+    // At the end of a span: tells the watch of the entry after it, when asked. False when the
+    // watch finds it elsewhere than it expects, or the text ends before it.
+    bool peekAfter() noexcept {
+        if (!peek || failing) return true;  // a failure waiting is reported by the caller
+        peek = false;
+        peeking = true;
+        fill(INT64_MAX, 1);
+        if (peeking && !failing) fail("%s", watch->why());
+        peeking = false;
+        return !failed();
+    }
+
+    // At the end of the text: fails a span that it cut short.
+    bool endsShort() noexcept {
+        if (remaining == INT64_MAX || remaining == 0 || failing) return false;
+        fail("the text ended %lld entries before the end of its span: its index does not match it",
+             static_cast<long long>(remaining));
+        return failed();
     }
 
     // Ends the stream with its failure, when one is waiting.
@@ -211,6 +257,21 @@ struct FastqStream {
         const char lead = from ? '\n' : end[-1];
         fast::Input::Chunk block;
         int64_t got = in.take(block);
+        // Where the next window starts in the text; a span's text before its first entry is
+        // passed over.
+        int64_t next_at = window_at + ((from ? from : end) - base);
+        while (skip_text > 0 && got > 0) {
+            const int64_t cut = std::min<int64_t>(skip_text, static_cast<int64_t>(block.size));
+            skip_text -= cut;
+            next_at += cut;
+            if (cut == static_cast<int64_t>(block.size)) {
+                in.giveBack();
+                got = in.take(block);
+                continue;
+            }
+            block.data += cut;
+            block.size -= static_cast<std::size_t>(cut);
+        }
         if (got <= 0) {
             if (got < 0) {
                 fail("%s", in.why());
@@ -226,6 +287,7 @@ struct FastqStream {
             to[-1] = lead;
             leaveBlock();
             in_block = true;
+            window_at = next_at;
             setWindow(to, block.data + block.size);
             return true;
         }
@@ -262,6 +324,7 @@ struct FastqStream {
                 return false;
             }
         }
+        window_at = next_at;
         setWindow(stitch.get() + 1, stitch.get() + length);
         return true;
     }
@@ -414,6 +477,10 @@ struct FastqStream {
         while (end - base < 4 && !final)
             if (!advance(base, w, 0)) return false;
         if (!fast::isBam(base, static_cast<std::size_t>(end - base))) return true;
+        if (watch || discard > 0 || remaining != INT64_MAX) {
+            fail("BAM data is read in order: it has no record index");
+            return false;
+        }
         bam.reset(new (std::nothrow) fast::BamDecoder);
         if (!bam || !bam->feed(base, static_cast<std::size_t>(end - base))) {
             fail("out of memory");
@@ -475,8 +542,26 @@ struct FastqStream {
                 }
                 text += q - r;
                 r = q;
+                // The watch learns of entries as readEntry's steps tell it (see below).
+                const int64_t at = window_at + (h - base);
+                if (at >= watch_at || peeking) {
+                    watch_at = watch->entryAt(at, number);
+                    if (watch_at < 0) {
+                        fail("%s", watch->why());
+                        break;
+                    }
+                }
+                if (peeking) {
+                    peeking = false;
+                    break;
+                }
                 if (!shape.kept()) {
                     ++skipped;
+                    continue;
+                }
+                ++number;
+                if (discard > 0) {
+                    --discard;
                     continue;
                 }
                 lengths.get()[count] = place(h, shape, entries.get()[count]);
@@ -505,8 +590,29 @@ struct FastqStream {
             }
             text += q - r;
             r = q;
+            const int64_t at = window_at + (h - base);
+            if (at >= watch_at || peeking) {
+                watch_at = watch->entryAt(at, number);
+                if (watch_at < 0) {
+                    fail("%s", watch->why());
+                    w = start;
+                    break;
+                }
+            }
+            if (peeking) {
+                // The entry after a span's last, read only to tell the watch where it is.
+                peeking = false;
+                w = start;
+                break;
+            }
             if (!e.kept()) {
                 ++skipped;
+                w = start;
+                continue;
+            }
+            ++number;
+            if (discard > 0) {
+                --discard;
                 w = start;
                 continue;
             }
@@ -519,6 +625,8 @@ struct FastqStream {
                 static_cast<int32_t>(std::strlen(out.name)),
                 out.comment ? static_cast<int32_t>(std::strlen(out.comment)) : 0};
         }
+        arena_used = static_cast<std::size_t>(w - arena.get());
+        last_count = count;
         return count;
     }
 };
@@ -527,6 +635,60 @@ namespace fast {
 
 FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
                         std::size_t block_bytes) noexcept {
+    return openStreamFrom(path, batch_bytes, threads, block_bytes, StreamStart{});
+}
+
+FastqStream *failedStream(const char *why) noexcept {
+    FastqStream *s = new (std::nothrow) FastqStream(FAST_STREAM_BATCH_BYTES);
+    if (!s) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    s->fail("%s", why);
+    return s;
+}
+
+FastqStream *sourcedStream(std::unique_ptr<BatchSource> source) noexcept {
+    FastqStream *s = new (std::nothrow) FastqStream(FAST_STREAM_BATCH_BYTES);
+    if (!s) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    s->source = std::move(source);
+    return s;
+}
+
+BatchSource *sourceOf(FastqStream *stream) noexcept {
+    return stream->source.get();
+}
+
+bool swapBatch(FastqStream *s, BatchBuffers &buffers) noexcept {
+    // Entries read in place point into blocks that the stream gives back at its next batch:
+    // their text moves into the batch's own buffer first.
+    char *w = s->arena.get() + s->arena_used;
+    if (s->bam || !s->relocate(w, s->last_count)) return false;
+    SeqEntry *entries = s->entries.release();
+    char *text = s->arena.release();
+    s->entries.reset(buffers.entries);
+    s->arena.reset(buffers.text);
+    std::swap(s->entries_cap, buffers.entries_cap);
+    std::swap(s->arena_cap, buffers.text_cap);
+    buffers.entries = entries;
+    buffers.text = text;
+    // The header lengths go with the entries' count: room for as many as the new buffer holds.
+    if (s->entries_cap > 0 && !fast::resize(s->lengths, s->entries_cap)) {
+        s->entries_cap = 0;
+        return false;
+    }
+    return true;
+}
+
+int64_t streamTextAt(const FastqStream *stream) noexcept {
+    return stream->window_at + (stream->end - stream->base);
+}
+
+FastqStream *openStreamFrom(const char *path, int64_t batch_bytes, int32_t threads,
+                            std::size_t block_bytes, const StreamStart &start) noexcept {
     if (!path || batch_bytes < 0 || threads < 0) {
         errno = EINVAL;
         return nullptr;
@@ -534,10 +696,24 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
     const int64_t batch = batch_bytes > 0 ? batch_bytes : FAST_STREAM_BATCH_BYTES;
     std::unique_ptr<FastqStream> s(new (std::nothrow) FastqStream(batch));
     if (!s) {
+        if (start.owns_watch) delete start.watch;
         errno = ENOMEM;
         return nullptr;
     }
+    if (start.owns_watch) s->owned_watch.reset(start.watch);
     if (!s->in.open(path, true)) return nullptr;
+    if (start.points && !s->in.observe(start.points)) return nullptr;
+    if (start.point) {
+        if (!s->in.startAt(*start.point)) return nullptr;
+        s->window_at = start.point->text;
+        s->skip_text = start.entry_text - start.point->text;
+    }
+    s->number = start.number;
+    s->discard = start.discard;
+    s->remaining = start.count >= 0 ? start.count : INT64_MAX;
+    s->watch = start.watch;
+    s->watch_at = start.watch ? start.watch_from : INT64_MAX;
+    s->peek = start.watch && start.peek;
     // The taker holds two blocks while it moves from one to the next; the others are filled.
     Input::AheadOptions options = s->in.aheadFor(threads);
     options.slot = block_bytes > 0 ? block_bytes
@@ -556,8 +732,9 @@ FastqStream *openStream(const char *path, int64_t batch_bytes, int32_t threads,
 }
 
 const HeaderLengths *headerLengths(const FastqStream *stream) noexcept {
-    // BAM records and interleaved mates are not in the order the lengths were kept in.
-    return stream->bam || stream->even ? nullptr : stream->lengths.get();
+    // BAM records and interleaved mates are not in the order the lengths were kept in, and the
+    // batches of spans read on helpers are the helpers' streams'.
+    return stream->bam || stream->even || stream->source ? nullptr : stream->lengths.get();
 }
 
 }  // namespace fast
@@ -567,9 +744,15 @@ namespace {
 // One stream of mates in turn: entries 2i and 2i + 1 of the text are a pair. The first mates
 // are moved to the front of the batch, the second into `mates`.
 int32_t readInterleaved(FastqStream &s, SeqEntry **first_entries, SeqEntry **second_entries) {
+    // A stream that reads its spans on helpers hands out batches of its own cut.
+    if (s.source) {
+        errno = EINVAL;
+        return -1;
+    }
     if (s.state != 0 || s.failed()) return s.state < 0 ? -1 : 0;
     s.even = true;
-    const int32_t n = s.fill(s.batch_bytes, std::max(2, s.most_entries & ~1));
+    const int32_t most = s.most() >= 2 ? s.most() & ~1 : s.most();
+    const int32_t n = s.fill(s.batch_bytes, most);
     SeqEntry *const batch = s.batch();
     int32_t pairs = n / 2;
     for (int32_t i = 0; i < pairs; ++i) {
@@ -586,6 +769,7 @@ int32_t readInterleaved(FastqStream &s, SeqEntry **first_entries, SeqEntry **sec
         s.fail("entry %lld (\"%.100s\") has no mate: the file ends after it",
                static_cast<long long>(2 * (s.delivered + pairs) + 1), batch[n - 1].name);
     if (pairs == 0) {
+        if (n == 0 && (s.endsShort() || !s.peekAfter())) return -1;
         if (s.failed()) return -1;
         s.state = 1;
         return 0;
@@ -605,6 +789,7 @@ int32_t readInterleaved(FastqStream &s, SeqEntry **first_entries, SeqEntry **sec
     *first_entries = batch;
     *second_entries = s.mates.get();
     s.delivered += pairs;
+    s.spent(2 * pairs);
     return pairs;
 }
 
@@ -613,6 +798,7 @@ int32_t readInterleaved(FastqStream &s, SeqEntry **first_entries, SeqEntry **sec
 extern "C" {
 
 FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads) {
+    if (FastqStream *indexed = fast::openIndexedStream(path, batch_bytes, threads)) return indexed;
     return fast::openStream(path, batch_bytes, threads, 0);
 }
 
@@ -621,13 +807,16 @@ int32_t readFastqBatch(FastqStream *stream, SeqEntry **entries) {
         errno = EINVAL;
         return -1;
     }
+    if (stream->source) return stream->source->next(entries);
     if (stream->state != 0 || stream->failed()) return stream->state < 0 ? -1 : 0;
-    const int32_t n = stream->fill(stream->batch_bytes, stream->most_entries);
+    const int32_t n = stream->fill(stream->batch_bytes, stream->most());
     if (n > 0) {
         *entries = stream->batch();
         stream->delivered += n;
+        stream->spent(n);
         return n;
     }
+    if (stream->endsShort() || !stream->peekAfter()) return -1;
     if (stream->failed()) return -1;
     stream->state = 1;
     return 0;
@@ -640,6 +829,9 @@ int32_t readFastqPairBatch(FastqStream *first, FastqStream *second, SeqEntry **f
         return -1;
     }
     if (first == second) return readInterleaved(*first, first_entries, second_entries);
+    if (first->source) return first->source->nextPair(first, second, first_entries, second_entries);
+    if (second->source)
+        return second->source->nextPair(first, second, first_entries, second_entries);
     FastqStream *const streams[] = {first, second};
     SeqEntry *entries[2];
     const int32_t n = readFastqBatches(streams, 2, entries);
@@ -661,6 +853,16 @@ int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entr
                 errno = EINVAL;
                 return -1;
             }
+    if (n == 2 && (streams[0]->source || streams[1]->source))
+        return streams[0]->source
+                   ? streams[0]->source->nextPair(streams[0], streams[1], &entries[0], &entries[1])
+                   : streams[1]->source->nextPair(streams[0], streams[1], &entries[0], &entries[1]);
+    if (n == 1 && streams[0]->source) return streams[0]->source->next(&entries[0]);
+    for (int32_t i = 0; i < n; ++i)
+        if (streams[i]->source) {
+            errno = EINVAL;
+            return -1;
+        }
     FastqStream &a = *streams[0];
     char spare[16];
     // Any stream's failure is every stream's, told by the first.
@@ -679,13 +881,14 @@ int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entr
     for (int32_t i = 0; i < n; ++i)
         if (streams[i]->state < 0 || streams[i]->failing) return fail();
     if (a.state > 0) return 0;
-    const int32_t count = a.fill(a.batch_bytes, a.most_entries);
+    const int32_t count = a.fill(a.batch_bytes, a.most());
     int32_t paired = count;
     bool others_left = false;
     for (int32_t i = 1; i < n; ++i) {
         FastqStream &b = *streams[i];
-        // At the end of the first text, every other must end too.
-        const int32_t m = b.fill(INT64_MAX, count > 0 ? count : 1);
+        // At the end of the first text, every other must end too (at the end of its span, for
+        // a span).
+        const int32_t m = b.fill(INT64_MAX, count > 0 ? count : (b.remaining > 0 ? 1 : 0));
         if (count == 0) {
             others_left |= m > 0;
             continue;
@@ -706,6 +909,8 @@ int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entr
         paired = std::min(paired, in_step);
     }
     if (count == 0) {
+        for (int32_t i = 0; i < n; ++i)
+            if (streams[i]->endsShort() || !streams[i]->peekAfter()) return fail();
         if (!a.failing && others_left)
             a.fail("the first file ended first, after %lld entries",
                    static_cast<long long>(a.delivered));
@@ -719,15 +924,18 @@ int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entr
     for (int32_t i = 0; i < n; ++i) {
         entries[i] = streams[i]->batch();
         streams[i]->delivered += paired;
+        streams[i]->spent(paired);
     }
     return paired;
 }
 
 const char *fastqStreamError(const FastqStream *stream) {
+    if (stream && stream->source) return stream->source->error();
     return stream && stream->state < 0 ? stream->error : nullptr;
 }
 
 int64_t fastqStreamSkipped(const FastqStream *stream) {
+    if (stream && stream->source) return stream->source->skipped();
     return stream ? stream->skipped : 0;
 }
 

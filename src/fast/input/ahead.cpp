@@ -258,6 +258,7 @@ int64_t Input::readRaw(unsigned char *to, std::size_t n) noexcept {
             break;
         }
         got += static_cast<std::size_t>(r);
+        read_at_ += r;
     }
     return static_cast<int64_t>(got);
 }
@@ -330,6 +331,9 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         const std::size_t block_text = le32(p + size - 4);
         if (block_text > kBgzfMaxBlock || text + block_text > room) break;
         if (job.count == job.block_cap) break;
+        notePoint(PointKind::stream,
+                  direct ? read_at_ - static_cast<int64_t>(carried) : rawOffset(),
+                  text_at_ + static_cast<int64_t>(text));
         if (direct) {
             carried -= size;
         } else {
@@ -341,6 +345,7 @@ bool Input::takeBlocks(BgzfJob &job, std::size_t room) noexcept {
         job.raw_len += size;
         text += block_text;
     }
+    text_at_ += static_cast<int64_t>(text);
     // What was read of the blocks not taken is where the next reader looks. It fits unless the
     // file grew after raw_ was sized by it.
     if (direct && status_ == 0) {

@@ -78,6 +78,7 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
         // Standard input may have been read from already: the text starts where it stands.
         const off_t at = ::lseek(fd_, 0, SEEK_CUR);
         from = at > 0 ? at : 0;
+        read_at_ = static_cast<int64_t>(from);
         file_size_ = st.st_size > from ? static_cast<int64_t>(st.st_size - from) : 0;
         const ssize_t got = ::pread(fd_, head, kMagicBytes, from);
         sniffed = got > 0 ? static_cast<std::size_t>(got) : 0;
@@ -129,6 +130,75 @@ bool Input::open(const char *path, bool dash_is_stdin) noexcept {
     return true;
 }
 
+void PointSink::add(StartPoint &&point) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    last_ = point.text;
+    points_.push_back(std::move(point));
+}
+
+bool Input::observe(PointSink *sink) noexcept {
+    points_ = sink;
+    if (format_ && format_->make_points && decompressor_) {
+        std::unique_ptr<Decompressor> d = format_->make_points();
+        if (!d) {
+            errno = ENOMEM;
+            return false;
+        }
+        decompressor_ = std::move(d);
+    }
+    return true;
+}
+
+void Input::notePoint(PointKind kind, int64_t at, int64_t text, int bits) noexcept {
+    if (!points_ || !points_->wants(text, kind == PointKind::deflate)) return;
+    try {
+        StartPoint p;
+        p.kind = kind;
+        p.bits = static_cast<uint8_t>(bits);
+        p.at = at;
+        p.text = text;
+        if (kind == PointKind::deflate) {
+            p.window.resize(kDeflateWindow);
+            p.window.resize(decompressor_->window(p.window.data()));
+        }
+        points_->add(std::move(p));
+    } catch (...) {
+        // A point that cannot be kept is left out: the index has one fewer.
+    }
+}
+
+bool Input::startAt(const StartPoint &point) noexcept {
+    if (!regular_ || point.at < from_ || point.at > from_ + file_size_ ||
+        (point.kind == PointKind::text) != (format_ == nullptr) ||
+        (point.kind == PointKind::deflate && point.at <= from_)) {
+        errno = EINVAL;
+        return false;
+    }
+    unsigned char byte = 0;
+    if (point.kind == PointKind::deflate) {
+        std::unique_ptr<Decompressor> d = format_->make();
+        if (!d) {
+            errno = ENOMEM;
+            return false;
+        }
+        if ((point.bits > 0 && ::pread(fd_, &byte, 1, point.at - 1) != 1) ||
+            !d->startInside(point.bits, byte, point.window.data(), point.window.size())) {
+            errno = EINVAL;
+            return false;
+        }
+        decompressor_ = std::move(d);
+        stage_ = Stage::stream;
+    } else {
+        stage_ = Stage::between;
+    }
+    if (::lseek(fd_, point.at, SEEK_SET) < 0) return false;
+    raw_pos_ = raw_end_ = 0;
+    raw_eof_ = false;
+    read_at_ = point.at;
+    text_at_ = point.text;
+    return true;
+}
+
 void Input::fail(const char *why, const char *detail) noexcept {
     if (status_ < 0) return;
     // Copied: a strerror() text may be overwritten by the next call.
@@ -163,6 +233,7 @@ int64_t Input::fill() noexcept {
     }
     if (got == 0) raw_eof_ = true;
     raw_end_ += static_cast<std::size_t>(got);
+    read_at_ += got;
     return got;
 }
 
@@ -183,6 +254,7 @@ int64_t Input::readPlain(char *buf, std::size_t n) noexcept {
         fail(std::strerror(errno));
         return -1;
     }
+    read_at_ += got;
     return got;
 }
 
@@ -198,6 +270,12 @@ int64_t Input::readCompressed(char *buf, std::size_t n) noexcept {
                 raw_.get() + raw_pos_, pending, used, out + made, n - made, produced, raw_eof_);
             raw_pos_ += used;
             made += produced;
+            if (points_ && r == Decompressor::Result::progress) {
+                const int bits = decompressor_->blockBits();
+                if (bits >= 0)
+                    notePoint(PointKind::deflate, rawOffset(),
+                              text_at_ + static_cast<int64_t>(made), bits);
+            }
             if (r == Decompressor::Result::corrupt) {
                 problem = kCorrupt;
             } else if (r == Decompressor::Result::stream_end) {
@@ -230,6 +308,7 @@ int64_t Input::readCompressed(char *buf, std::size_t n) noexcept {
                 const int64_t got = fill();
                 if (got < 0) return made > 0 ? static_cast<int64_t>(made) : -1;
             } else if (m == Magic::yes) {
+                notePoint(PointKind::stream, rawOffset(), text_at_ + static_cast<int64_t>(made));
                 decompressor_->reset();
                 stage_ = Stage::stream;
             } else {
@@ -266,6 +345,12 @@ int64_t Input::readText(char *buf, std::size_t n) noexcept {
     if (status_ > 0 || n == 0) return 0;
     const int64_t got = format_ ? readCompressed(buf, n) : readPlain(buf, n);
     if (got == 0) status_ = 1;
+    if (got <= 0) return got;
+    // Any byte of plain text is a split point: one a spacing, wherever it falls.
+    if (!format_ && points_)
+        for (int64_t t = points_->wanted(); t < text_at_ + got; t = points_->wanted())
+            notePoint(PointKind::text, from_ + std::max(t, text_at_), std::max(t, text_at_));
+    text_at_ += got;
     return got;
 }
 

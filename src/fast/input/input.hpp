@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "codecs/decompress.hpp"
+#include "input/points.hpp"
 
 namespace fast {
 
@@ -26,6 +27,16 @@ class Input {
     // is a directory (EISDIR), or when the decompressor cannot be had (ENOMEM). A format this
     // build cannot read opens, and its first read fails with a reason that names the format.
     bool open(const char *path, bool dash_is_stdin = false) noexcept;
+
+    // Reports to `sink` the split points that reading passes, from the start of the text: in
+    // plain text any offset, in compressed data where a stream (a gzip member, a BGZF block, a
+    // zstd frame, an xz or bzip2 stream) starts, and inside a gzip member where a deflate block
+    // starts. Before readAhead(); the sink must outlive the reading.
+    bool observe(PointSink *sink) noexcept;
+    // Starts reading at `point` of this regular file instead of its start: the first byte read
+    // is that of the text at point.text. Before readAhead(). False, with errno set, when the
+    // file cannot start there (EINVAL: not a regular file, or a point of another format).
+    bool startAt(const StartPoint &point) noexcept;
 
     // Whether the text is compressed, in a format this build reads or not.
     bool compressed() const noexcept { return format_ != nullptr; }
@@ -121,6 +132,11 @@ class Input {
     bool takeBlocks(BgzfJob &job, std::size_t room) noexcept;
     int64_t readRaw(unsigned char *to, std::size_t n) noexcept;
     int64_t readAheadCopy(char *buf, std::size_t n) noexcept;
+    // The file offset of the next compressed byte not yet used.
+    int64_t rawOffset() const noexcept {
+        return read_at_ - static_cast<int64_t>(raw_end_ - raw_pos_);
+    }
+    void notePoint(PointKind kind, int64_t at, int64_t text, int bits = 0) noexcept;
 
     int fd_ = -1;
     bool own_fd_ = false;
@@ -141,6 +157,11 @@ class Input {
     Stage stage_ = Stage::between;
     uint64_t padded_ = 0;  // zero bytes of the padding read so far
     std::unique_ptr<Ahead> ahead_;
+    // Split points: where they are reported, the file offset after the bytes read so far, and
+    // the text handed over so far (both kept by the one reader at a time).
+    PointSink *points_ = nullptr;
+    int64_t read_at_ = 0;
+    int64_t text_at_ = 0;
     // read()'s place in the block it copies from, when reading ahead.
     Chunk copying_;
     std::size_t copied_ = 0;
