@@ -469,8 +469,9 @@ int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t co
  *   entry N has unpaired names: "a/1" in the first file, "b/2" in the second
  * and any failure of either writer (a refusal, an output failure, one before this call)
  * fails the other too ("first file: ..." or "second file: ..."), so that paired files end
- * with the same entries, or neither is kept. Returns 0 or -1, as writeFastqBatch(); two
- * distinct writers are needed (EINVAL). */
+ * with the same entries, or neither is kept; finish them with finishFastqWriters(), so that a
+ * failure at the end of one keeps the other out too. Returns 0 or -1, as writeFastqBatch();
+ * two distinct writers are needed (EINVAL). */
 int32_t writeFastqPairBatch(FastqWriter *first, FastqWriter *second, const SeqEntry *first_entries,
                             const SeqEntry *second_entries, int32_t count);
 

@@ -221,6 +221,23 @@ int inChild(const std::function<int()> &body) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Lets files grow to `bytes` at most, a write past that failing with EFBIG.
+void limitFileSize(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// Runs `body`, which returns a writer's error, in a child under a file size limit of `bytes`:
+// "File too large" when that is the error, else the child's status.
+std::string underFileLimit(rlim_t bytes, const std::function<std::string()> &body) {
+    const int status = inChild([&] {
+        limitFileSize(bytes);
+        return body() == "File too large" ? 0 : 1;
+    });
+    return status == 0 ? std::string("File too large") : "status " + std::to_string(status);
+}
+
 // Writes `megabytes` of entries to `path` with the writer's `flags`, to an unnamed file or a
 // ".part" one; the writer's first error, "" when none.
 std::string writeMegabytes(const char *path, int32_t format, int32_t threads, int megabytes,
@@ -253,37 +270,21 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
          "No space left on device"},
         {"a file size limit",
          [&] {
-             const int status = inChild([&] {
-                 signal(SIGXFSZ, SIG_IGN);
-                 rlimit limit{1 << 20, 1 << 20};
-                 setrlimit(RLIMIT_FSIZE, &limit);
-                 return writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 2, 4, 0, unnamed) ==
-                                "File too large"
-                            ? 0
-                            : 1;
+             return underFileLimit(1 << 20, [&] {
+                 return writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 2, 4, 0, unnamed);
              });
-             return status == 0 ? std::string("File too large")
-                                : "status " + std::to_string(status);
          },
          "File too large"},
         {"a file size limit met at the end, without the sync",
          [&] {
              // The text stays in the writer's slot until the end.
-             const int status = inChild([&] {
-                 signal(SIGXFSZ, SIG_IGN);
-                 rlimit limit{100 << 10, 100 << 10};
-                 setrlimit(RLIMIT_FSIZE, &limit);
+             return underFileLimit(100 << 10, [&] {
                  Made m = fastq("read", std::string(1000, 'A'));
                  std::vector<SeqEntry> batch(200, m.entry());
                  std::mt19937 rng(1);
                  return toolkit::writeEntries(kept, FAST_WRITE_PLAIN, 1, batch.data(), 200, rng, 1,
-                                              200, 0, 0, FAST_WRITE_NO_SYNC,
-                                              unnamed) == "File too large"
-                            ? 0
-                            : 1;
+                                              200, 0, 0, FAST_WRITE_NO_SYNC, unnamed);
              });
-             return status == 0 ? std::string("File too large")
-                                : "status " + std::to_string(status);
          },
          "File too large"},
         {"a folder that cannot be written",
@@ -474,9 +475,7 @@ TEST(Writer, PairsAreCheckedAndEndTogether) {
         std::ofstream(a) << "old 1\n";
         std::ofstream(b) << "old 2\n";
         const int status = inChild([&] {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{100 << 10, 100 << 10};
-            setrlimit(RLIMIT_FSIZE, &limit);
+            limitFileSize(100 << 10);
             Made x = fastq("r/1", std::string(100, 'A')), y = fastq("r/2", std::string(1000, 'C'));
             std::vector<SeqEntry> ex(200, x.entry()), ey(200, y.entry());
             FastqWriter *w[2] = {openFastqWriter(a.c_str(), FAST_WRITE_PLAIN, 0, 1),
