@@ -156,57 +156,63 @@ TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
             else
                 runs.push_back({m.entry()});
         }
-        for (const std::vector<SeqEntry> &run : runs) {
-            std::ofstream(path) << "kept\n";
-            FastqWriterOptions o{};
-            o.size = sizeof o;
-            o.threads = 2;
-            o.fasta_width = c.width;
-            FastqWriter *w = openFastqWriterWith(path.c_str(), &o);
-            ASSERT_NE(nullptr, w);
-            ASSERT_EQ(nullptr, fastqWriterError(w));
-            ASSERT_EQ(0, writeFastqBatch(w, run.data(), 1));
-            const int32_t rc =
-                writeFastqBatch(w, run.data() + 1, static_cast<int32_t>(run.size() - 1));
-            if (c.refusal.empty()) {
-                ASSERT_EQ(0, rc) << fastqWriterError(w);
-                ASSERT_EQ(0, finishFastqWriter(w));
+        // With the writer's slots, and with slots so small that every entry crosses them.
+        for (const size_t slot : {size_t{0}, size_t{7}})
+            for (const std::vector<SeqEntry> &run : runs) {
+                std::ofstream(path) << "kept\n";
+                FastqWriterOptions o{};
+                o.size = sizeof o;
+                o.threads = 2;
+                o.fasta_width = c.width;
+                FastqWriter *w = slot ? fast::openWriter(path.c_str(), &o, slot)
+                                      : openFastqWriterWith(path.c_str(), &o);
+                ASSERT_NE(nullptr, w);
+                ASSERT_EQ(nullptr, fastqWriterError(w));
+                ASSERT_EQ(0, writeFastqBatch(w, run.data(), 1));
+                const int32_t rc =
+                    writeFastqBatch(w, run.data() + 1, static_cast<int32_t>(run.size() - 1));
+                if (c.refusal.empty()) {
+                    ASSERT_EQ(0, rc) << fastqWriterError(w);
+                    ASSERT_EQ(0, finishFastqWriter(w));
+                    closeFastqWriter(w);
+                    int32_t count = 0;
+                    int64_t total = 0;
+                    SeqEntry *back = nullptr;
+                    toolkit::capture([&] { back = decodeFastq2(path.c_str(), &count, &total, 0); });
+                    ASSERT_NE(nullptr, back);
+                    EXPECT_EQ(show(run.data(), static_cast<int32_t>(run.size())),
+                              show(back, count));
+                    EXPECT_EQ(show(back, count), toolkit::streamed(path.c_str(), 0, 1).records);
+                    EXPECT_EQ(run[0].is_fasta, back[count - 1].is_fasta);
+                    free(back[0].name);
+                    free(back);
+                    // FASTQ on four lines, FASTA bases on lines of the width.
+                    size_t lines = 0;
+                    for (const SeqEntry &e : run)
+                        lines += e.is_fasta
+                                     ? 1 + std::max<size_t>(
+                                               1, c.width ? (e.length + c.width - 1) / c.width : 1)
+                                     : 4;
+                    const std::string text = slurp(path);
+                    EXPECT_EQ(lines,
+                              static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+                    continue;
+                }
+                EXPECT_EQ(-1, rc);
+                const std::string error = fastqWriterError(w);
+                const std::string name = run[run.size() - 1].name;
+                EXPECT_EQ(0u, error.rfind("entry ", 0)) << error;
+                EXPECT_NE(std::string::npos, error.find("(\"" + name.substr(0, 100) + "\")"))
+                    << error;
+                EXPECT_EQ(c.refusal,
+                          error.substr(error.size() - std::min(error.size(), c.refusal.size())));
+                // The failure is final, and nothing replaces the file at the path.
+                EXPECT_EQ(-1, writeFastqBatch(w, run.data(), 1));
+                EXPECT_EQ(-1, finishFastqWriter(w));
                 closeFastqWriter(w);
-                int32_t count = 0;
-                int64_t total = 0;
-                SeqEntry *back = nullptr;
-                toolkit::capture([&] { back = decodeFastq2(path.c_str(), &count, &total, 0); });
-                ASSERT_NE(nullptr, back);
-                EXPECT_EQ(show(run.data(), static_cast<int32_t>(run.size())), show(back, count));
-                EXPECT_EQ(show(back, count), toolkit::streamed(path.c_str(), 0, 1).records);
-                EXPECT_EQ(run[0].is_fasta, back[count - 1].is_fasta);
-                free(back[0].name);
-                free(back);
-                // FASTQ on four lines, FASTA bases on lines of the width.
-                size_t lines = 0;
-                for (const SeqEntry &e : run)
-                    lines += e.is_fasta
-                                 ? 1 + std::max<size_t>(
-                                           1, c.width ? (e.length + c.width - 1) / c.width : 1)
-                                 : 4;
-                const std::string text = slurp(path);
-                EXPECT_EQ(lines, static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
-                continue;
+                EXPECT_EQ("kept\n", slurp(path));
+                EXPECT_EQ(0, leftovers(path));
             }
-            EXPECT_EQ(-1, rc);
-            const std::string error = fastqWriterError(w);
-            const std::string name = run[run.size() - 1].name;
-            EXPECT_EQ(0u, error.rfind("entry ", 0)) << error;
-            EXPECT_NE(std::string::npos, error.find("(\"" + name.substr(0, 100) + "\")")) << error;
-            EXPECT_EQ(c.refusal,
-                      error.substr(error.size() - std::min(error.size(), c.refusal.size())));
-            // The failure is final, and nothing replaces the file at the path.
-            EXPECT_EQ(-1, writeFastqBatch(w, run.data(), 1));
-            EXPECT_EQ(-1, finishFastqWriter(w));
-            closeFastqWriter(w);
-            EXPECT_EQ("kept\n", slurp(path));
-            EXPECT_EQ(0, leftovers(path));
-        }
     }
     std::remove(path.c_str());
 }

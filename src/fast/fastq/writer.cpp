@@ -200,9 +200,14 @@ bool put(Output &out, const SeqEntry &e, std::size_t width) noexcept {
     const char mark = fastq ? '@' : '>';
     bool ok = out.put(&mark, 1) && out.put(e.name, name) &&
               (!e.comment || (out.put(" ", 1) && out.put(e.comment, comment))) && out.put("\n", 1);
+    // Bases in lines of the width, and no bases as one empty line.
     const std::size_t line = width == 0 || n <= width ? n : width;
-    for (std::size_t i = 0; ok && (i < n || i == 0); i += line)
-        ok = (n == 0 || out.put(e.bases + i, std::min(line, n - i))) && out.put("\n", 1);
+    std::size_t i = 0;
+    do {
+        const std::size_t k = std::min(line, n - i);
+        ok = ok && (k == 0 || out.put(e.bases + i, k)) && out.put("\n", 1);
+        i += k;
+    } while (ok && i < n);
     if (ok && fastq)
         ok = out.put("+\n", 2) &&
              (n == 0 || out.putMapped(reinterpret_cast<const char *>(e.quals), n, phred)) &&
