@@ -488,7 +488,9 @@ int32_t finishFastqWriter(FastqWriter *writer);
  * is only of use whole: every file is ended, written, synced and closed before any is put in
  * place, so that when one of them fails there (a full disk, a file size limit, a failed sync,
  * an earlier failure of the writer) none is put in place; the others then fail too ("file N:
- * ..." with the number from 1 of the one that failed). Writers already finished count as put
+ * ..." with the number from 1 of the one that failed). Unnamed files are all given their
+ * names of their own beside their final ones first, then renamed: a process killed in
+ * between, a few system calls, leaves those behind. Writers already finished count as put
  * in place. Returns 0 when every file is in place, else -1; EINVAL for NULL writers (with a
  * count), a NULL writer among them, a negative count or a writer given twice. What it cannot
  * undo: the files are put in place one after the other, by a rename (or link) each, so a file
