@@ -1,11 +1,12 @@
 // The writer on decodeFastq2's entries of arbitrary bytes: what it writes must decode to the same
 // entries, or it must refuse an entry by number and name for one of the reasons that decoded
 // entries can be refused for (an entry of the other kind than the one before it, a quality value
-// of -1 among the first 20, which a wrapped quality line can give, or a carriage return that
-// would end a line, which decodeFastq2 keeps and the stream would read as the line's end). The
-// first byte chooses the format (plain, BGZF, zstd where the build has it), the threads (1, or for
-// one input in 16 three) and the most entries a batch; the second the slot size, so that entries
-// cross slots and BGZF blocks at every place, and for one input in four a FASTA line width.
+// of -1 among the first 20, which a wrapped quality line can give, with a FASTA line width a "+"
+// or ">" that would start a line, or a carriage return that would end a line, which
+// decodeFastq2 keeps and the stream would read as the line's end). The first byte chooses the
+// format (plain, BGZF, zstd where the build has it), the threads (1, or for one input in 16
+// three) and the most entries a batch; the second the slot size, so that entries cross slots
+// and BGZF blocks at every place, and for one input in four a FASTA line width of 1 to 7.
 #include <sys/stat.h>
 #include <unistd.h>
 

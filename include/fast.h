@@ -638,7 +638,8 @@ int32_t writeFastqBatch(FastqWriter *writer, const SeqEntry *entries, int32_t co
  *   entry N has unpaired names: "a/1" in the first file, "b/2" in the second
  * and any failure of either writer (a refusal, an output failure, one before this call)
  * fails the other too ("first file: ..." or "second file: ..."), so that paired files end
- * with the same entries, or neither is kept. Returns 0 or -1, as writeFastqBatch().
+ * with the same entries, or neither is kept; finish them with finishFastqWriters(), so that a
+ * failure at the end of one keeps the other out too. Returns 0 or -1, as writeFastqBatch().
  * Interleaved pairs: given the same writer twice, writes each pair's mates in turn into its one
  * file (entries 2i and 2i + 1), as readFastqPairBatch() reads them back from one stream given
  * twice; mates that do not pair fail it with "entries 3 and 4 have unpaired names: "a/1" and
@@ -669,7 +670,9 @@ int32_t finishFastqWriter(FastqWriter *writer);
  * is only of use whole: every file is ended, written, synced and closed before any is put in
  * place, so that when one of them fails there (a full disk, a file size limit, a failed sync,
  * an earlier failure of the writer) none is put in place; the others then fail too ("file N:
- * ..." with the number from 1 of the one that failed). Writers already finished count as put
+ * ..." with the number from 1 of the one that failed). Unnamed files are all given their
+ * names of their own beside their final ones first, then renamed: a process killed in
+ * between, a few system calls, leaves those behind. Writers already finished count as put
  * in place. Returns 0 when every file is in place, else -1; EINVAL for NULL writers (with a
  * count), a NULL writer among them, a negative count or a writer given twice. What it cannot
  * undo: the files are put in place one after the other, by a rename (or link) each, so a file

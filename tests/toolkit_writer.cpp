@@ -181,57 +181,63 @@ TEST(Writer, RefusesExactlyWhatCannotBeReadBack) {
             else
                 runs.push_back({m.entry()});
         }
-        for (const std::vector<SeqEntry> &run : runs) {
-            std::ofstream(path) << "kept\n";
-            FastqWriterOptions o{};
-            o.size = sizeof o;
-            o.threads = 2;
-            o.fasta_width = c.width;
-            FastqWriter *w = openFastqWriterWith(path.c_str(), &o);
-            ASSERT_NE(nullptr, w);
-            ASSERT_EQ(nullptr, fastqWriterError(w));
-            ASSERT_EQ(0, writeFastqBatch(w, run.data(), 1));
-            const int32_t rc =
-                writeFastqBatch(w, run.data() + 1, static_cast<int32_t>(run.size() - 1));
-            if (c.refusal.empty()) {
-                ASSERT_EQ(0, rc) << fastqWriterError(w);
-                ASSERT_EQ(0, finishFastqWriter(w));
+        // With the writer's slots, and with slots so small that every entry crosses them.
+        for (const size_t slot : {size_t{0}, size_t{7}})
+            for (const std::vector<SeqEntry> &run : runs) {
+                std::ofstream(path) << "kept\n";
+                FastqWriterOptions o{};
+                o.size = sizeof o;
+                o.threads = 2;
+                o.fasta_width = c.width;
+                FastqWriter *w = slot ? fast::openWriter(path.c_str(), &o, slot)
+                                      : openFastqWriterWith(path.c_str(), &o);
+                ASSERT_NE(nullptr, w);
+                ASSERT_EQ(nullptr, fastqWriterError(w));
+                ASSERT_EQ(0, writeFastqBatch(w, run.data(), 1));
+                const int32_t rc =
+                    writeFastqBatch(w, run.data() + 1, static_cast<int32_t>(run.size() - 1));
+                if (c.refusal.empty()) {
+                    ASSERT_EQ(0, rc) << fastqWriterError(w);
+                    ASSERT_EQ(0, finishFastqWriter(w));
+                    closeFastqWriter(w);
+                    int32_t count = 0;
+                    int64_t total = 0;
+                    SeqEntry *back = nullptr;
+                    toolkit::capture([&] { back = decodeFastq2(path.c_str(), &count, &total, 0); });
+                    ASSERT_NE(nullptr, back);
+                    EXPECT_EQ(show(run.data(), static_cast<int32_t>(run.size())),
+                              show(back, count));
+                    EXPECT_EQ(show(back, count), toolkit::streamed(path.c_str(), 0, 1).records);
+                    EXPECT_EQ(run[0].is_fasta, back[count - 1].is_fasta);
+                    free(back[0].name);
+                    free(back);
+                    // FASTQ on four lines, FASTA bases on lines of the width.
+                    size_t lines = 0;
+                    for (const SeqEntry &e : run)
+                        lines += e.is_fasta
+                                     ? 1 + std::max<size_t>(
+                                               1, c.width ? (e.length + c.width - 1) / c.width : 1)
+                                     : 4;
+                    const std::string text = slurp(path);
+                    EXPECT_EQ(lines,
+                              static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
+                    continue;
+                }
+                EXPECT_EQ(-1, rc);
+                const std::string error = fastqWriterError(w);
+                const std::string name = run[run.size() - 1].name;
+                EXPECT_EQ(0u, error.rfind("entry ", 0)) << error;
+                EXPECT_NE(std::string::npos, error.find("(\"" + name.substr(0, 100) + "\")"))
+                    << error;
+                EXPECT_EQ(c.refusal,
+                          error.substr(error.size() - std::min(error.size(), c.refusal.size())));
+                // The failure is final, and nothing replaces the file at the path.
+                EXPECT_EQ(-1, writeFastqBatch(w, run.data(), 1));
+                EXPECT_EQ(-1, finishFastqWriter(w));
                 closeFastqWriter(w);
-                int32_t count = 0;
-                int64_t total = 0;
-                SeqEntry *back = nullptr;
-                toolkit::capture([&] { back = decodeFastq2(path.c_str(), &count, &total, 0); });
-                ASSERT_NE(nullptr, back);
-                EXPECT_EQ(show(run.data(), static_cast<int32_t>(run.size())), show(back, count));
-                EXPECT_EQ(show(back, count), toolkit::streamed(path.c_str(), 0, 1).records);
-                EXPECT_EQ(run[0].is_fasta, back[count - 1].is_fasta);
-                free(back[0].name);
-                free(back);
-                // FASTQ on four lines, FASTA bases on lines of the width.
-                size_t lines = 0;
-                for (const SeqEntry &e : run)
-                    lines += e.is_fasta
-                                 ? 1 + std::max<size_t>(
-                                           1, c.width ? (e.length + c.width - 1) / c.width : 1)
-                                 : 4;
-                const std::string text = slurp(path);
-                EXPECT_EQ(lines, static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
-                continue;
+                EXPECT_EQ("kept\n", slurp(path));
+                EXPECT_EQ(0, leftovers(path));
             }
-            EXPECT_EQ(-1, rc);
-            const std::string error = fastqWriterError(w);
-            const std::string name = run[run.size() - 1].name;
-            EXPECT_EQ(0u, error.rfind("entry ", 0)) << error;
-            EXPECT_NE(std::string::npos, error.find("(\"" + name.substr(0, 100) + "\")")) << error;
-            EXPECT_EQ(c.refusal,
-                      error.substr(error.size() - std::min(error.size(), c.refusal.size())));
-            // The failure is final, and nothing replaces the file at the path.
-            EXPECT_EQ(-1, writeFastqBatch(w, run.data(), 1));
-            EXPECT_EQ(-1, finishFastqWriter(w));
-            closeFastqWriter(w);
-            EXPECT_EQ("kept\n", slurp(path));
-            EXPECT_EQ(0, leftovers(path));
-        }
     }
     std::remove(path.c_str());
 }
@@ -244,6 +250,23 @@ int inChild(const std::function<int()> &body) {
     int status = 0;
     waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Lets files grow to `bytes` at most, a write past that failing with EFBIG.
+void limitFileSize(rlim_t bytes) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{bytes, bytes};
+    setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+// Runs `body`, which returns a writer's error, in a child under a file size limit of `bytes`:
+// "File too large" when that is the error, else the child's status.
+std::string underFileLimit(rlim_t bytes, const std::function<std::string()> &body) {
+    const int status = inChild([&] {
+        limitFileSize(bytes);
+        return body() == "File too large" ? 0 : 1;
+    });
+    return status == 0 ? std::string("File too large") : "status " + std::to_string(status);
 }
 
 // Writes `megabytes` of entries to `path` with the writer's `flags`, to an unnamed file or a
@@ -278,37 +301,21 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
          "No space left on device"},
         {"a file size limit",
          [&] {
-             const int status = inChild([&] {
-                 signal(SIGXFSZ, SIG_IGN);
-                 rlimit limit{1 << 20, 1 << 20};
-                 setrlimit(RLIMIT_FSIZE, &limit);
-                 return writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 2, 4, 0, unnamed) ==
-                                "File too large"
-                            ? 0
-                            : 1;
+             return underFileLimit(1 << 20, [&] {
+                 return writeMegabytes(kept.c_str(), FAST_WRITE_PLAIN, 2, 4, 0, unnamed);
              });
-             return status == 0 ? std::string("File too large")
-                                : "status " + std::to_string(status);
          },
          "File too large"},
         {"a file size limit met at the end, without the sync",
          [&] {
              // The text stays in the writer's slot until the end.
-             const int status = inChild([&] {
-                 signal(SIGXFSZ, SIG_IGN);
-                 rlimit limit{100 << 10, 100 << 10};
-                 setrlimit(RLIMIT_FSIZE, &limit);
+             return underFileLimit(100 << 10, [&] {
                  Made m = fastq("read", std::string(1000, 'A'));
                  std::vector<SeqEntry> batch(200, m.entry());
                  std::mt19937 rng(1);
                  return toolkit::writeEntries(kept, FAST_WRITE_PLAIN, 1, batch.data(), 200, rng, 1,
-                                              200, 0, 0, FAST_WRITE_NO_SYNC,
-                                              unnamed) == "File too large"
-                            ? 0
-                            : 1;
+                                              200, 0, 0, FAST_WRITE_NO_SYNC, unnamed);
              });
-             return status == 0 ? std::string("File too large")
-                                : "status " + std::to_string(status);
          },
          "File too large"},
         {"a folder that cannot be written",
@@ -534,9 +541,7 @@ TEST(Writer, PairsAreCheckedAndEndTogether) {
         std::ofstream(a) << "old 1\n";
         std::ofstream(b) << "old 2\n";
         const int status = inChild([&] {
-            signal(SIGXFSZ, SIG_IGN);
-            rlimit limit{100 << 10, 100 << 10};
-            setrlimit(RLIMIT_FSIZE, &limit);
+            limitFileSize(100 << 10);
             Made x = fastq("r/1", std::string(100, 'A')), y = fastq("r/2", std::string(1000, 'C'));
             std::vector<SeqEntry> ex(200, x.entry()), ey(200, y.entry());
             FastqWriter *w[2] = {openFastqWriter(a.c_str(), FAST_WRITE_PLAIN, 0, 1),
