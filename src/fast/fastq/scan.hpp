@@ -277,6 +277,17 @@ inline bool namesPair(const char *a, const char *b) noexcept {
 #define FAST_UNPAIRED_IN_FORMAT \
     "entry %lld has unpaired names: \"%.100s\" in the first file, \"%.100s\" in the %s"
 
+// Whether the n handles are all there and no two are the same: files read or written in step.
+template <class T>
+bool distinctHandles(T *const *handles, int32_t n) noexcept {
+    for (int32_t i = 0; i < n; ++i) {
+        if (!handles[i]) return false;
+        for (int32_t j = 0; j < i; ++j)
+            if (handles[i] == handles[j]) return false;
+    }
+    return true;
+}
+
 // "first", "second", ... for the file at `index` (from 0) of files read in step; "file 9" and
 // on as "9th".
 inline const char *fileOrdinal(int32_t index, char (&spare)[16]) noexcept {

@@ -519,6 +519,17 @@ struct FastqStream {
         return bam->count();
     }
 
+    // Tells the watch of the entry whose mark is at h, when it asks for it (or the entry after a
+    // span is being peeked at); false, the stream failing, when the watch finds it misplaced.
+    bool tellWatch(const char *h) noexcept {
+        const int64_t at = window_at + (h - base);
+        if (at < watch_at && !peeking) return true;
+        watch_at = watch->entryAt(at, number);
+        if (watch_at >= 0) return true;
+        fail("%s", watch->why());
+        return false;
+    }
+
     int32_t fillText(int64_t limit, int32_t max_entries) noexcept {
         int32_t count = 0;
         releaseHeld();
@@ -542,15 +553,7 @@ struct FastqStream {
                 }
                 text += q - r;
                 r = q;
-                // The watch learns of entries as readEntry's steps tell it (see below).
-                const int64_t at = window_at + (h - base);
-                if (at >= watch_at || peeking) {
-                    watch_at = watch->entryAt(at, number);
-                    if (watch_at < 0) {
-                        fail("%s", watch->why());
-                        break;
-                    }
-                }
+                if (!tellWatch(h)) break;
                 if (peeking) {
                     peeking = false;
                     break;
@@ -590,14 +593,9 @@ struct FastqStream {
             }
             text += q - r;
             r = q;
-            const int64_t at = window_at + (h - base);
-            if (at >= watch_at || peeking) {
-                watch_at = watch->entryAt(at, number);
-                if (watch_at < 0) {
-                    fail("%s", watch->why());
-                    w = start;
-                    break;
-                }
+            if (!tellWatch(h)) {
+                w = start;
+                break;
             }
             if (peeking) {
                 // The entry after a span's last, read only to tell the watch where it is.
@@ -847,12 +845,10 @@ int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entr
         errno = EINVAL;
         return -1;
     }
-    for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j <= i; ++j)
-            if (!streams[i] || (j < i && streams[i] == streams[j])) {
-                errno = EINVAL;
-                return -1;
-            }
+    if (!fast::distinctHandles(streams, n)) {
+        errno = EINVAL;
+        return -1;
+    }
     if (n == 2 && (streams[0]->source || streams[1]->source))
         return streams[0]->source
                    ? streams[0]->source->nextPair(streams[0], streams[1], &entries[0], &entries[1])

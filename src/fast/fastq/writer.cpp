@@ -414,12 +414,10 @@ int32_t writeFastqBatches(FastqWriter *const *writers, int32_t n, const SeqEntry
         errno = EINVAL;
         return -1;
     }
-    for (int32_t i = 0; i < n; ++i)
-        for (int32_t j = 0; j <= i; ++j)
-            if (!writers[i] || (j < i && writers[i] == writers[j])) {
-                errno = EINVAL;
-                return -1;
-            }
+    if (!fast::distinctHandles(writers, n)) {
+        errno = EINVAL;
+        return -1;
+    }
     char spare[16];
     // Any writer's failure is every writer's: files in step end with the same entries or none
     // is kept.
@@ -467,13 +465,9 @@ int32_t finishFastqWriters(FastqWriter **writers, int32_t count) {
         errno = EINVAL;
         return -1;
     }
-    for (int32_t i = 0; i < count; ++i) {
-        bool twice = false;
-        for (int32_t k = 0; k < i; ++k) twice |= writers[k] == writers[i];
-        if (!writers[i] || twice) {
-            errno = EINVAL;
-            return -1;
-        }
+    if (count > 0 && !fast::distinctHandles(writers, count)) {
+        errno = EINVAL;
+        return -1;
     }
     // The writers not finished yet, whose files are to be put in place here.
     const auto open = [&](int32_t i) { return writers[i]->finish_result > 0; };
