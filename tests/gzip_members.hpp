@@ -102,6 +102,14 @@ inline std::string bgzfBlocks(const void *data, size_t size, size_t block = 6528
     }
 }
 
+// The size of the BGZF block at `at` of `blocks`, as its header states it (with its BC field
+// first among the subfields, as the writers here and ours put it).
+inline size_t bgzfBlockSize(const std::string &blocks, size_t at) {
+    return (static_cast<unsigned char>(blocks[at + 16]) |
+            static_cast<unsigned char>(blocks[at + 17]) << 8) +
+           1;
+}
+
 }  // namespace fast_test
 
 #endif

@@ -235,11 +235,7 @@ TEST(Decode2, FailuresReturnNullAndLeaveOutputsAlone) {
     std::string bgzf = fast_test::bgzfBlocks(text.data(), text.size(), 1000);
     TextFile bgzf_cut(bgzf.substr(0, bgzf.size() / 2));
     // A bit of the checksum of the second block.
-    const auto block_size = [](const std::string &blocks, size_t at) {
-        return (static_cast<unsigned char>(blocks[at + 16]) |
-                static_cast<unsigned char>(blocks[at + 17]) << 8) +
-               1;
-    };
+    const auto block_size = fast_test::bgzfBlockSize;
     const size_t second = block_size(bgzf, 0);
     // A large copy, inflated ahead into decodeFastq2's block on every core, with a block in its
     // middle changed the same way: the helpers still at work must not write into a freed block.
