@@ -540,11 +540,11 @@ typedef struct FastqWriter FastqWriter;
 #define FAST_WRITE_AUTO 0  /* by the path: ".gz" or ".bgz" BGZF, ".zst" zstd, else plain */
 #define FAST_WRITE_PLAIN 1 /* plain text */
 #define FAST_WRITE_BGZF 2  /* BGZF: gzip members of at most 65280 bytes of text each */
-#define FAST_WRITE_ZSTD 3  /* one zstd frame, with its checksum */
+#define FAST_WRITE_ZSTD 3  /* zstd frames with checksums: one, or one a split point (an index) */
 
-/* Bits of FastqWriterOptions.flags. Any other bit gives EINVAL (the next bit, 2, is kept for
- * an index of the records). */
+/* Bits of FastqWriterOptions.flags. Any other bit gives EINVAL. */
 #define FAST_WRITE_NO_SYNC 1 /* leave out the fdatasync before the file is put in place */
+#define FAST_WRITE_INDEX 2   /* write the file's record index too, PATH.ridx */
 
 /* How to open a writer, for openFastqWriterWith(). Set every field to zero, then `size` to
  * sizeof(FastqWriterOptions), and only the fields wanted: zero is each field's default, the
@@ -561,14 +561,25 @@ typedef struct FastqWriter FastqWriter;
  *     anyway; a pipe, a device and standard output are never synced.
  *   fasta_width: the most bases on a line of a FASTA entry; 0 writes each entry's bases on
  *     one line. Both decoders and the stream join the lines again. FASTQ entries are always
- *     written on four lines. */
+ *     written on four lines.
+ *   FAST_WRITE_INDEX: the writer records the file's split points as it writes and, in
+ *     finishFastqWriter(), writes its record index (see indexFastq()) to PATH.ridx, put in place
+ *     together with the file as finishFastqWriters() puts several files: both are written and
+ *     synced before either is renamed into place. It is the index indexFastq() would build,
+ *     but for where the split points fall: at the start of a run of BGZF blocks or of plain
+ *     text about every index_spacing / 8 bytes of text; for zstd the writer ends its frame and
+ *     starts another about every 4 * index_spacing bytes, so that the file splits there
+ *     (which costs some compression where reads repeat within a few MiB). Only a file put in
+ *     place has an index: with the flag, "-", a pipe or a device gives EINVAL.
+ *   index_spacing: as indexFastq()'s spacing; 0 is FAST_INDEX_SPACING. Negative gives EINVAL. */
 typedef struct FastqWriterOptions {
-    int32_t size;        /* sizeof(FastqWriterOptions), so that later versions can add fields */
-    int32_t format;      /* FAST_WRITE_AUTO, FAST_WRITE_PLAIN, FAST_WRITE_BGZF, FAST_WRITE_ZSTD */
-    int32_t level;       /* as openFastqWriter */
-    int32_t threads;     /* as openFastqWriter */
-    int32_t flags;       /* FAST_WRITE_NO_SYNC */
-    int32_t fasta_width; /* bases per line of FASTA entries; 0: all on one line */
+    int32_t size;          /* sizeof(FastqWriterOptions), so that later versions can add fields */
+    int32_t format;        /* FAST_WRITE_AUTO, FAST_WRITE_PLAIN, FAST_WRITE_BGZF, FAST_WRITE_ZSTD */
+    int32_t level;         /* as openFastqWriter */
+    int32_t threads;       /* as openFastqWriter */
+    int32_t flags;         /* FAST_WRITE_NO_SYNC, FAST_WRITE_INDEX */
+    int32_t fasta_width;   /* bases per line of FASTA entries; 0: all on one line */
+    int64_t index_spacing; /* with FAST_WRITE_INDEX: text between split points; 0: the default */
 } FastqWriterOptions;
 
 /* Opens a writer of entries to `path`, a file name or "-" for standard output, in `format`
@@ -608,9 +619,10 @@ typedef struct FastqWriterOptions {
 FastqWriter *openFastqWriter(const char *path, int32_t format, int32_t level, int32_t threads);
 
 /* openFastqWriter() with options (see FastqWriterOptions); NULL options are the defaults.
- * Returns NULL with errno set as openFastqWriter(), and EINVAL also for a size smaller than
- * the first version's (24 bytes), a larger size whose bytes past the fields known here are not
- * all zero, an unknown flag or a negative fasta_width. */
+ * Returns NULL with errno set as openFastqWriter(), and EINVAL also for a size other than the
+ * two versions' (24 bytes, without index_spacing, and 32) that is smaller than 32, a larger size
+ * whose bytes past the fields known here are not all zero, an unknown flag, a negative fasta_width
+ * or index_spacing, or FAST_WRITE_INDEX for an output that is not a file put in place. */
 FastqWriter *openFastqWriterWith(const char *path, const FastqWriterOptions *options);
 
 /* Writes the `count` entries at `entries` in their order, each in its own kind (see above).

@@ -170,7 +170,8 @@ std::string blockTexts(const std::string &bgzf) {
 // each file reads back as the entries, the plain bytes are the same whatever the batches, slots
 // and threads, and so are the BGZF blocks: each holds the same text (its size and CRC; the
 // deflate coder may now and then choose other matches for a block, which read back the same);
-// wrapped, no line of bases is longer than the width.
+// wrapped, no line of bases is longer than the width. Now and then the writer writes the
+// file's index too, which splits it exactly.
 void writeAndReadBack(const SeqEntry *e, int32_t n, std::mt19937 &rng) {
     const int times = rng() % 8 == 0 ? 1 + static_cast<int>(400000 / (1000 + 500 * n)) : 1;
     const int32_t width = e[0].is_fasta && rng() % 2 ? 1 + static_cast<int32_t>(rng() % 80) : 0;
@@ -184,13 +185,16 @@ void writeAndReadBack(const SeqEntry *e, int32_t n, std::mt19937 &rng) {
         std::string first;
         for (const int32_t threads : {1, 2, 0}) {
             const size_t slot = rng() % 2 ? 512 + rng() % 4096 : 0;
+            const int64_t spacing = rng() % 3 == 0 ? 1 + static_cast<int64_t>(rng() % 20000) : 0;
             SCOPED_TRACE("format " + std::to_string(format) + ", threads " +
                          std::to_string(threads) + ", slot " + std::to_string(slot) + ", width " +
-                         std::to_string(width));
+                         std::to_string(width) + ", index spacing " + std::to_string(spacing));
             ASSERT_EQ("", toolkit::writeEntries(path, format, threads, e, n, rng, times,
-                                                1 + static_cast<int>(rng() % 40), slot, width));
+                                                1 + static_cast<int>(rng() % 40), slot, width,
+                                                spacing ? FAST_WRITE_INDEX : 0, true, spacing));
             EXPECT_EQ(repeated, decoded2(path.c_str()).records);
             EXPECT_EQ(repeated, toolkit::streamed(path.c_str(), 0, 2).records);
+            if (spacing) toolkit::checkIndexed(path.c_str(), repeated, spacing, 4, 3, rng, false);
             const std::string bytes = toolkit::slurp(path);
             if (format == FAST_WRITE_PLAIN && width > 0) {
                 size_t longest = 0;

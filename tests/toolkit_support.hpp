@@ -212,13 +212,16 @@ inline Streamed streamed(const char *path, int64_t batch_bytes, int32_t threads,
 // the sequential entries: every split count up to `most_splits` (their spans together, in
 // order), and ranges from every entry (or `ranges` random ones) to the next few and to the end.
 inline void checkIndexed(const char *path, const std::vector<std::string> &want, int64_t spacing,
-                         int32_t most_splits, int ranges, std::mt19937 &rng) {
+                         int32_t most_splits, int ranges, std::mt19937 &rng, bool build = true) {
     SCOPED_TRACE(std::string("indexed ") + path + ", spacing " + std::to_string(spacing));
     const std::string ridx = std::string(path) + ".ridx";
-    FastqIndex *built = indexFastq(path, nullptr, spacing, 1 + static_cast<int32_t>(rng() % 2));
-    ASSERT_NE(nullptr, built);
-    ASSERT_EQ(nullptr, fastqIndexError(built)) << fastqIndexError(built);
-    closeFastqIndex(built);
+    if (build) {
+        FastqIndex *built =
+            indexFastq(path, nullptr, spacing, 1 + static_cast<int32_t>(rng() % 2));
+        ASSERT_NE(nullptr, built);
+        ASSERT_EQ(nullptr, fastqIndexError(built)) << fastqIndexError(built);
+        closeFastqIndex(built);
+    }
     FastqIndex *index = loadFastqIndex(path, nullptr);
     ASSERT_EQ(nullptr, fastqIndexError(index)) << fastqIndexError(index);
     const int64_t n = static_cast<int64_t>(want.size());
@@ -288,19 +291,21 @@ inline std::string slurp(const std::string &path) {
 
 // Writes entries [0, n) `times` times over to `path` through a writer of `format` and
 // `threads`, in batches of 1 to `most` entries cut by `rng`, with slots of `slot` bytes (0: the
-// writer's own), FASTA lines of `width` bases, the writer's `flags` and an unnamed file or not;
-// the writer's error, "" when every call succeeded.
+// writer's own), FASTA lines of `width` bases, the writer's `flags` and an unnamed file or not
+// and split points `spacing` apart for an index; the writer's error, "" when every call
+// succeeded.
 template <class Rng>
 std::string writeEntries(const std::string &path, int32_t format, int32_t threads,
                          const SeqEntry *e, int32_t n, Rng &rng, int times = 1, int most = 5,
                          size_t slot = 0, int32_t width = 0, int32_t flags = 0,
-                         bool unnamed = true) {
+                         bool unnamed = true, int64_t spacing = 0) {
     FastqWriterOptions o{};
     o.size = sizeof o;
     o.format = format;
     o.threads = threads;
     o.fasta_width = width;
     o.flags = flags;
+    o.index_spacing = spacing;
     FastqWriter *w = fast::openWriter(path.c_str(), &o, slot, unnamed);
     if (!w) return std::string("open: ") + std::strerror(errno);
     int rc = 0;

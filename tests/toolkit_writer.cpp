@@ -376,6 +376,7 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
         int32_t flags = 0, width = 0;
         int32_t size = sizeof(FastqWriterOptions);
         int32_t after = 0;  // a field of a later version, past the known ones
+        int64_t spacing = 0;
     };
     const int32_t larger = sizeof(FastqWriterOptions) + 4;
     const Open opens[] = {
@@ -389,7 +390,11 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
         {dir + "/r.fq", FAST_WRITE_ZSTD, 20, 0, EINVAL},
         {dir + "/r.fq", FAST_WRITE_BGZF, -1, 0, EINVAL},
         {dir + "/r.fq", FAST_WRITE_BGZF, 0, -1, EINVAL},
-        {dir + "/r.fq", 0, 0, 0, EINVAL, 2},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, 4},
+        {"-", 0, 0, 0, EINVAL, FAST_WRITE_INDEX},
+        {"/dev/null", 0, 0, 0, EINVAL, FAST_WRITE_INDEX},
+        {dir + "/r.fq", 0, 0, 0, EINVAL, FAST_WRITE_INDEX, 0, sizeof(FastqWriterOptions), 0, -1},
+        {dir + "/r.fq", 0, 0, 0, 0, FAST_WRITE_NO_SYNC, 0, 24},
         {dir + "/r.fq", 0, 0, 0, EINVAL, FAST_WRITE_NO_SYNC | INT32_MIN},
         {dir + "/r.fq", 0, 0, 0, EINVAL, 0, -1},
         {dir + "/r.fq", 0, 0, 0, EINVAL, 0, 0, 0},
@@ -405,7 +410,7 @@ TEST(Writer, FailsOnTheSystemsErrorsAndLeavesNothing) {
         struct {
             FastqWriterOptions known;
             int32_t after;
-        } options{{o.size, o.format, o.level, o.threads, o.flags, o.width}, o.after};
+        } options{{o.size, o.format, o.level, o.threads, o.flags, o.width, o.spacing}, o.after};
         errno = 0;
         FastqWriter *w = openFastqWriterWith(o.path.c_str(), &options.known);
         EXPECT_EQ(o.error == 0, w != nullptr);

@@ -256,7 +256,7 @@ _builtin_open = open
 
 
 def open(path, path2=None, *more, mode="r", threads=0, batch_bytes=0, level=None, format=None,
-         sync=True, fasta_width=0, interleaved=False, start=None, stop=None):
+         sync=True, fasta_width=0, interleaved=False, start=None, stop=None, index=False):
     """Open a FASTQ/FASTA file, or the two files of paired-end reads, to read or write.
 
     path, path2: str, bytes or os.PathLike; "-" is standard input (standard output for
@@ -284,6 +284,10 @@ def open(path, path2=None, *more, mode="r", threads=0, batch_bytes=0, level=None
     fasta_width: when writing, the most bases on a line of a FASTA entry; 0 (the default)
         writes each entry's bases on one line. Readers join the lines again. A FASTA entry
         whose line would start with "+" or ">" is refused (FormatError).
+    index: when writing, whether each file's record index PATH.ridx is written too, as
+        fastreads.index() would build it, and put in place with the file: the file can then
+        be split and read on every core at once with no pass of its own. A zstd file is then
+        written as one frame a split point, about every 16 MiB of text.
     start, stop: when reading, only entries [start, stop) (stop None: to the end), read
         from the nearest split point of the file's index PATH.ridx (fastreads.index()). A
         Split in place of path reads its entries, as pairs when it has path2. An index that
@@ -316,8 +320,8 @@ def open(path, path2=None, *more, mode="r", threads=0, batch_bytes=0, level=None
     second = None if path2 is None else _path(path2)
     others = [first, second] + [_path(p) for p in more] if more else None
     if mode == "r":
-        if level is not None or format is not None or sync is not True or fasta_width:
-            raise ValueError("level, format, sync and fasta_width are for writing")
+        if level is not None or format is not None or sync is not True or fasta_width or index:
+            raise ValueError("level, format, sync, fasta_width and index are for writing")
         if others:
             if start is not None or stop is not None:
                 raise ValueError("start and stop read one file or a pair")
@@ -339,10 +343,11 @@ def open(path, path2=None, *more, mode="r", threads=0, batch_bytes=0, level=None
         raise ValueError(f"format must be 'plain', 'bgzf', 'gzip', 'zstd' or None, not {format!r}")
     code = _FORMATS[format]
     lvl = 0 if level is None else level
-    if not isinstance(sync, bool):
-        raise TypeError(f"sync must be True or False, not {type(sync).__name__}")
+    for name, flag in (("sync", sync), ("index", index)):
+        if not isinstance(flag, bool):
+            raise TypeError(f"{name} must be True or False, not {type(flag).__name__}")
     if others:
-        return TupleWriter(others, code, lvl, threads, sync, fasta_width)
+        return TupleWriter(others, code, lvl, threads, sync, fasta_width, index)
     if second is None and not interleaved:
-        return Writer(first, code, lvl, threads, sync, fasta_width)
-    return PairWriter(first, second, code, lvl, threads, sync, fasta_width)
+        return Writer(first, code, lvl, threads, sync, fasta_width, index)
+    return PairWriter(first, second, code, lvl, threads, sync, fasta_width, index)

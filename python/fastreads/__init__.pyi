@@ -256,13 +256,13 @@ def open(
 def open(
     path: _Path, path2: _Path, path3: _Path, *more: _Path, mode: Literal["w"],
     threads: int = ..., level: Optional[int] = ..., format: Optional[str] = ...,
-    sync: bool = ..., fasta_width: int = ...,
+    sync: bool = ..., fasta_width: int = ..., index: bool = ...,
 ) -> TupleWriter: ...
 @overload
 def open(
     path: _Path, path2: None = ..., *, mode: Literal["w"], interleaved: Literal[True],
     threads: int = ..., level: Optional[int] = ..., format: Optional[str] = ...,
-    sync: bool = ..., fasta_width: int = ...,
+    sync: bool = ..., fasta_width: int = ..., index: bool = ...,
 ) -> PairWriter: ...
 @overload
 def open(
@@ -273,11 +273,11 @@ def open(
 def open(
     path: _Path, path2: None = ..., *, mode: Literal["w"], threads: int = ...,
     level: Optional[int] = ..., format: Optional[str] = ..., sync: bool = ...,
-    fasta_width: int = ...,
+    fasta_width: int = ..., index: bool = ...,
 ) -> Writer: ...
 @overload
 def open(
     path: _Path, path2: _Path, *, mode: Literal["w"], threads: int = ...,
     level: Optional[int] = ..., format: Optional[str] = ..., sync: bool = ...,
-    fasta_width: int = ...,
+    fasta_width: int = ..., index: bool = ...,
 ) -> PairWriter: ...

@@ -35,8 +35,8 @@ class WriterCore {
     // One writer for each path; with `interleaved`, one path whose file takes the two records
     // of each pair in turn.
     WriterCore(const std::vector<std::string> &paths, std::int32_t format, std::int32_t level,
-               std::int32_t threads, bool sync, std::int32_t fasta_width,
-               bool interleaved = false) {
+               std::int32_t threads, bool sync, std::int32_t fasta_width, bool interleaved = false,
+               bool index = false) {
         if (threads < 0) throw py::value_error("threads must be 0 or more");
         if (fasta_width < 0) throw py::value_error("fasta_width must be 0 or more");
         FastqWriterOptions options{};
@@ -44,7 +44,7 @@ class WriterCore {
         options.format = format;
         options.level = level;
         options.threads = threads;
-        options.flags = sync ? 0 : FAST_WRITE_NO_SYNC;
+        options.flags = (sync ? 0 : FAST_WRITE_NO_SYNC) | (index ? FAST_WRITE_INDEX : 0);
         options.fasta_width = fasta_width;
         for (const std::string &path : paths) {
             if (path.find('\0') != std::string::npos)
@@ -282,18 +282,20 @@ class WriterCore {
 struct Writer {
     std::unique_ptr<WriterCore> core;
     Writer(const std::string &path, std::int32_t format, std::int32_t level, std::int32_t threads,
-           bool sync, std::int32_t fasta_width)
-        : core(new WriterCore({path}, format, level, threads, sync, fasta_width)) {}
+           bool sync, std::int32_t fasta_width, bool index)
+        : core(new WriterCore({path}, format, level, threads, sync, fasta_width, false, index)) {}
     Writer(const std::vector<std::string> &paths, std::int32_t format, std::int32_t level,
-           std::int32_t threads, bool sync, std::int32_t fasta_width, bool interleaved)
-        : core(new WriterCore(paths, format, level, threads, sync, fasta_width, interleaved)) {}
+           std::int32_t threads, bool sync, std::int32_t fasta_width, bool interleaved, bool index)
+        : core(new WriterCore(paths, format, level, threads, sync, fasta_width, interleaved,
+                              index)) {}
 };
 struct PairWriter : Writer {
     PairWriter(const std::string &first, const py::object &second, std::int32_t format,
-               std::int32_t level, std::int32_t threads, bool sync, std::int32_t fasta_width)
+               std::int32_t level, std::int32_t threads, bool sync, std::int32_t fasta_width,
+               bool index)
         : Writer(second.is_none() ? std::vector<std::string>{first}
                                   : std::vector<std::string>{first, second.cast<std::string>()},
-                 format, level, threads, sync, fasta_width, second.is_none()) {}
+                 format, level, threads, sync, fasta_width, second.is_none(), index) {}
 };
 struct TupleWriter : Writer {
     using Writer::Writer;
@@ -348,18 +350,18 @@ void bindCommon(py::class_<T> &c) {
 void bindWriter(py::module_ &m) {
     py::class_<Writer> writer(m, "Writer", "Writes one file; made by fastreads.open(mode='w').");
     writer.def(py::init<const std::string &, std::int32_t, std::int32_t, std::int32_t, bool,
-                        std::int32_t>());
+                        std::int32_t, bool>());
     bindCommon(writer);
     py::class_<PairWriter> pair(m, "PairWriter",
                                 "Writes two files in step, or one of interleaved pairs.");
     pair.def(py::init<const std::string &, const py::object &, std::int32_t, std::int32_t,
-                      std::int32_t, bool, std::int32_t>());
+                      std::int32_t, bool, std::int32_t, bool>());
     bindCommon(pair);
     py::class_<TupleWriter> tuple(m, "TupleWriter", "Writes three or more files in step.");
     tuple.def(
         py::init([](const std::vector<std::string> &paths, std::int32_t format, std::int32_t level,
-                    std::int32_t threads, bool sync, std::int32_t fasta_width) {
-            return TupleWriter(paths, format, level, threads, sync, fasta_width, false);
+                    std::int32_t threads, bool sync, std::int32_t fasta_width, bool index) {
+            return TupleWriter(paths, format, level, threads, sync, fasta_width, false, index);
         }));
     bindCommon(tuple);
 }

@@ -96,11 +96,16 @@ def test_wrapped_fasta(tmp_path, width, text, sync):
 def test_pairs(tmp_path, fastq_data, fastq_records):
     r1 = write_compressed(tmp_path / "r1.fq", fastq_data, "plain")
     with fastreads.open(r1, r1) as pairs, \
-            fastreads.open(tmp_path / "o1.fq.gz", tmp_path / "o2.fq", mode="w") as out:
+            fastreads.open(tmp_path / "o1.fq.gz", tmp_path / "o2.fq", mode="w", index=True) as out:
         for k, (first, second) in enumerate(pairs):
             out.write(first, second)
     with fastreads.open(tmp_path / "o1.fq.gz", tmp_path / "o2.fq") as pairs:
         assert [(a, b) for a, b in pairs] == [(r, r) for r in fastq_records]
+    # Each file's index was written with it, and splits the pair.
+    assert fastreads.Index(tmp_path / "o2.fq").entries == len(fastq_records)
+    (split,) = fastreads.splits(tmp_path / "o1.fq.gz", 1, tmp_path / "o2.fq")
+    with fastreads.open(split) as pairs:
+        assert list(pairs) == [(r, r) for r in fastq_records]
     with pytest.raises(fastreads.FormatError, match="entry 2 has unpaired names"):
         with fastreads.open(tmp_path / "p1.fq", tmp_path / "p2.fq", mode="w") as out:
             out.write(R("a/1", "A", "I"), R("a/2", "A", "I"))
@@ -171,7 +176,7 @@ def test_bad_arguments(tmp_path):
     for options in ({"format": "xz"}, {"level": 99}, {"batch_bytes": 5}, {"fasta_width": -1}):
         with pytest.raises(ValueError):
             fastreads.open(tmp_path / "z.fq.gz", mode="w", **options)
-    for options in ({"sync": False}, {"fasta_width": 60}):
+    for options in ({"sync": False}, {"fasta_width": 60}, {"index": True}):
         with pytest.raises(ValueError, match="for writing"):
             fastreads.open(tmp_path / "o.fq", **options)
     with pytest.raises(TypeError):

@@ -42,13 +42,19 @@ class ByteBuffer {
     std::size_t size_ = 0, cap_ = 0;
 };
 
+// Where a slot of text ends: amid the text; where reading must be able to start afresh (a
+// split point of a record index), so that a format that compresses slots in one stream ends
+// its frame there; or at the text's end.
+enum class SlotEnd : uint8_t { more, frame, text };
+
 class Compressor {
   public:
     virtual ~Compressor() = default;
-    // Compresses text[0, n) and appends the compressed bytes to `out`. `last` says that the text
-    // ends with these bytes: the back end then also writes its end (an empty block, the end of a
-    // frame). False when memory cannot be had or the library fails.
-    virtual bool compress(const unsigned char *text, std::size_t n, bool last,
+    // Compresses text[0, n) and appends the compressed bytes to `out`. At SlotEnd::text the back
+    // end also writes its end (an empty block, the end of the frame); at SlotEnd::frame a back end
+    // whose slots are not compressed apart ends its frame, and the next slot starts another.
+    // False when memory cannot be had or the library fails.
+    virtual bool compress(const unsigned char *text, std::size_t n, SlotEnd end,
                           ByteBuffer &out) noexcept = 0;
 };
 

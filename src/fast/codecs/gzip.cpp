@@ -186,11 +186,12 @@ class BgzfCompressor final : public Compressor {
     explicit BgzfCompressor(int level) noexcept : deflater_(level) {}
     bool ready() const noexcept { return deflater_.ready(); }
 
-    bool compress(const unsigned char *text, std::size_t n, bool last,
+    // Every block starts afresh: a slot's end is a split point as it is.
+    bool compress(const unsigned char *text, std::size_t n, SlotEnd end,
                   ByteBuffer &out) noexcept override {
         for (std::size_t at = 0; at < n; at += kBgzfWriteText)
             if (!block(text + at, std::min(kBgzfWriteText, n - at), out)) return false;
-        if (!last) return true;
+        if (end != SlotEnd::text) return true;
         if (!out.reserve(sizeof kBgzfEnd)) return false;
         std::copy(kBgzfEnd, kBgzfEnd + sizeof kBgzfEnd, out.end());
         out.grew(sizeof kBgzfEnd);

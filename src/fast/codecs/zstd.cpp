@@ -1,5 +1,6 @@
 // The zstd back ends through libzstd: reading one frame after another (a skippable frame is a
-// stream of its own that gives no text), and writing the whole text as one frame.
+// stream of its own that gives no text), and writing the whole text as one frame, or as one
+// frame from each split point where the writer records an index.
 #include <unistd.h>
 #include <zstd.h>
 
@@ -89,9 +90,12 @@ class ZstdCompressor final : public Compressor {
     ZstdCompressor &operator=(const ZstdCompressor &) = delete;
     bool ready() const noexcept { return ctx_ && ok_; }
 
-    bool compress(const unsigned char *text, std::size_t n, bool last,
+    // A frame ended at a split point is followed by another, which ZSTD_compressStream2 starts
+    // on the next call.
+    bool compress(const unsigned char *text, std::size_t n, SlotEnd end,
                   ByteBuffer &out) noexcept override {
         ZSTD_inBuffer in{text, n, 0};
+        const bool last = end != SlotEnd::more;
         const ZSTD_EndDirective mode = last ? ZSTD_e_end : ZSTD_e_continue;
         for (;;) {
             if (!out.reserve(ZSTD_CStreamOutSize())) return false;

@@ -1,21 +1,46 @@
 // The writer: entries out as FASTQ/FASTA text through the output layer. Every batch is checked
 // whole before a byte of it is put, so that what is written reads back as the same entries.
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "fast.h"
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 #include "fastq/writer.hpp"
+#include "index/index.hpp"
 #include "output/output.hpp"
+
+namespace fast {
+
+// The record index a writer writes beside its file: the entries at its split points as they are
+// written, then the file's identity once it is complete, then the index file itself.
+struct WrittenIndex {
+    WrittenIndex(int64_t every, int64_t spacing_, uint8_t format_)
+        : marks(every), spacing(spacing_), format(format_) {}
+    WriterMarks marks;
+    int64_t spacing;
+    uint8_t format;
+    int64_t text_size = 0;
+    bool sync = true, unnamed = true;  // as the file's
+    std::string path;
+    FileIdentity identity;
+    Output out;
+};
+
+}  // namespace fast
 
 struct FastqWriter {
     fast::Output out;
-    int64_t entries = 0;    // entries accepted so far
+    std::unique_ptr<fast::WrittenIndex> index;  // with FAST_WRITE_INDEX
+    int64_t entries = 0;                        // entries accepted so far
     int kind = -1;          // is_fasta of the last entry accepted, -1 before the first
     std::size_t width = 0;  // bases per line of a FASTA entry; 0: one line
     bool failed = false;
@@ -49,6 +74,9 @@ struct FastqWriter {
 namespace {
 
 using fast::Output;
+
+// A zstd file with an index starts a frame about every this many index spacings.
+constexpr int64_t kZstdFrameSpacings = 4;
 
 // Whether [p, p + n) holds the byte a or the byte b, eight bytes at a time.
 bool holdsEither(const void *p, std::size_t n, unsigned char a, unsigned char b) noexcept {
@@ -252,6 +280,14 @@ bool put(Output &out, const SeqEntry &e, std::size_t width) noexcept {
 
 bool putAll(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept {
     for (int32_t i = 0; i < count; ++i) {
+        if (w.index) {
+            try {
+                w.index->marks.entry(w.out.textAt(), w.entries + i);
+            } catch (const std::bad_alloc &) {
+                w.fail("out of memory");
+                return false;
+            }
+        }
         if (!put(w.out, entries[i], w.width)) {
             w.failed = true;
             return false;
@@ -268,6 +304,33 @@ bool arguments(FastqWriter &w, const SeqEntry *entries, int32_t count) noexcept 
     w.fail("%s", count < 0 ? "the entry count is negative" : "the entries are NULL");
     errno = EINVAL;
     return false;
+}
+
+// Once the file is complete, writes its index beside it, complete and synced but not yet in
+// place; false with the writer failed.
+bool completeIndex(FastqWriter &w) noexcept {
+    fast::WrittenIndex &x = *w.index;
+    try {
+        const fast::RecordIndex index =
+            x.marks.finish(x.format, x.identity, w.out.points(), w.entries, x.text_size, x.spacing);
+        const std::vector<unsigned char> bytes = index.serialize();
+        fast::OutputSettings settings;
+        settings.threads = 1;
+        settings.sync = x.sync;
+        settings.unnamed = x.unnamed;
+        if (!x.out.open(x.path.c_str(), nullptr, settings)) {
+            w.fail("%s: %s", x.path.c_str(), std::strerror(errno));
+            return false;
+        }
+        if (!x.out.put(bytes.data(), bytes.size()) || !x.out.complete()) {
+            w.fail("%s: %s", x.path.c_str(), x.out.why() ? x.out.why() : "cannot be written");
+            return false;
+        }
+    } catch (const std::exception &) {
+        w.fail("out of memory");
+        return false;
+    }
+    return true;
 }
 
 // Both mates of each pair in turn into one file, checked as the interleaved reader pairs them.
@@ -302,13 +365,14 @@ int32_t writeInterleaved(FastqWriter &w, const SeqEntry *first, const SeqEntry *
 
 FastqWriter *fast::openWriter(const char *path, const FastqWriterOptions *options,
                               std::size_t slot_bytes, bool unnamed) noexcept {
-    // The fields of the first version; a larger size is of a later header, whose fields past
-    // these must be left at zero.
+    // The fields of the first version (index_spacing came with the second); a larger size is
+    // of a later header, whose fields past these must be left at zero.
     constexpr std::size_t kFirstSize = 6 * sizeof(int32_t);
     FastqWriterOptions o{};
     o.size = sizeof o;
     if (options) {
-        if (options->size < static_cast<int32_t>(kFirstSize)) {
+        if (options->size < static_cast<int32_t>(sizeof o) &&
+            options->size != static_cast<int32_t>(kFirstSize)) {
             errno = EINVAL;
             return nullptr;
         }
@@ -322,7 +386,8 @@ FastqWriter *fast::openWriter(const char *path, const FastqWriterOptions *option
         }
         std::memcpy(&o, options, std::min(size, sizeof o));
     }
-    if ((o.flags & ~FAST_WRITE_NO_SYNC) != 0 || o.fasta_width < 0) {
+    if ((o.flags & ~(FAST_WRITE_NO_SYNC | FAST_WRITE_INDEX)) != 0 || o.fasta_width < 0 ||
+        o.index_spacing < 0) {
         errno = EINVAL;
         return nullptr;
     }
@@ -354,7 +419,19 @@ FastqWriter *fast::openWriter(const char *path, const FastqWriterOptions *option
         return nullptr;
     }
     w->width = static_cast<std::size_t>(o.fasta_width);
+    // Split points further apart than any file's text are one point, at its start.
+    const int64_t spacing =
+        std::min(o.index_spacing ? o.index_spacing : FAST_INDEX_SPACING, int64_t{1} << 56);
     fast::OutputSettings settings;
+    if (o.flags & FAST_WRITE_INDEX) {
+        // A point costs a BGZF file or plain text nothing, and comes as often as the points of
+        // an index built by a pass; in a zstd file it costs a frame's restart, which on reads
+        // of a small genome loses some of the matches the frame's window found, and comes a
+        // quarter as often as a point with a deflate window.
+        settings.point_text =
+            static_cast<std::size_t>(f && !f->writer->apart ? kZstdFrameSpacings * spacing
+                                                            : std::max<int64_t>(1, spacing / 8));
+    }
     settings.level = o.level;
     settings.threads = o.threads;
     settings.sync = (o.flags & FAST_WRITE_NO_SYNC) == 0;
@@ -365,6 +442,29 @@ FastqWriter *fast::openWriter(const char *path, const FastqWriterOptions *option
         delete w;
         errno = error;
         return nullptr;
+    }
+    if (o.flags & FAST_WRITE_INDEX) {
+        if (!w->out.placing()) {
+            delete w;
+            errno = EINVAL;
+            return nullptr;
+        }
+        try {
+            w->index.reset(new fast::WrittenIndex(w->out.pointText(), spacing,
+                                                  f ? static_cast<uint8_t>(f->format) : 0));
+            w->index->path = fast::indexPathFor(path);
+            w->index->sync = settings.sync;
+            w->index->unnamed = unnamed;
+        } catch (const std::bad_alloc &) {
+            delete w;
+            errno = ENOMEM;
+            return nullptr;
+        }
+        w->out.whenComplete(
+            [](int fd, void *identity) {
+                return fast::identifyOpen(fd, *static_cast<fast::FileIdentity *>(identity));
+            },
+            &w->index->identity);
     }
     return w;
 }
@@ -489,16 +589,41 @@ int32_t finishFastqWriters(FastqWriter **writers, int32_t count) {
     // Every file is written and synced before any is named, and every one named before any
     // is renamed, so that a failure up to the renames keeps none. One file alone is linked
     // straight onto its name where nothing is there.
-    for (int32_t i = 0; i < count; ++i)
-        if (open(i) && (!writers[i]->usable() || !writers[i]->out.complete())) return failAll(i);
-    if (count > 1) {
-        for (int32_t i = 0; i < count; ++i)
-            if (open(i) && !writers[i]->out.stage()) return failAll(i);
-    }
+    // A file's index is one more file to put in place with it.
+    bool alone = count == 1;
     for (int32_t i = 0; i < count; ++i) {
         if (!open(i)) continue;
-        if (!writers[i]->out.place(count == 1)) return failAll(i);
-        writers[i]->finish_result = 0;
+        FastqWriter &w = *writers[i];
+        if (!w.usable()) return failAll(i);
+        if (w.index) w.index->text_size = w.out.textAt();
+        if (!w.out.complete()) return failAll(i);
+        if (w.index) {
+            if (!completeIndex(w)) return failAll(i);
+            alone = false;
+        }
+    }
+    // The index's failure is its writer's.
+    const auto indexFailed = [&](int32_t i) {
+        const fast::WrittenIndex &x = *writers[i]->index;
+        writers[i]->fail("%s: %s", x.path.c_str(),
+                         x.out.why() ? x.out.why() : "cannot be put in place");
+        return failAll(i);
+    };
+    if (!alone) {
+        for (int32_t i = 0; i < count; ++i) {
+            if (!open(i)) continue;
+            if (writers[i]->index && !writers[i]->index->out.stage()) return indexFailed(i);
+            if (!writers[i]->out.stage()) return failAll(i);
+        }
+    }
+    // An index goes in place before its file: a failure between the two leaves the old file,
+    // which the new index does not match.
+    for (int32_t i = 0; i < count; ++i) {
+        if (!open(i)) continue;
+        FastqWriter &w = *writers[i];
+        if (w.index && !w.index->out.place(false)) return indexFailed(i);
+        if (!w.out.place(alone)) return failAll(i);
+        w.finish_result = 0;
     }
     return 0;
 }

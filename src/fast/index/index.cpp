@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,21 +72,23 @@ bool crcAt(int fd, int64_t at, int64_t n, uint32_t &crc) noexcept {
 
 }  // namespace
 
+bool identifyOpen(int fd, FileIdentity &id) noexcept {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    id.size = st.st_size;
+    id.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    const int64_t n = std::min(kEnds, id.size);
+    return crcAt(fd, 0, n, id.head_crc) && crcAt(fd, id.size - n, n, id.tail_crc);
+}
+
 bool identify(const char *path, FileIdentity &id) noexcept {
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0;
-    if (ok && !S_ISREG(st.st_mode)) {
-        errno = EINVAL;
-        ok = false;
-    }
-    if (ok) {
-        id.size = st.st_size;
-        id.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-        const int64_t n = std::min(kEnds, id.size);
-        ok = crcAt(fd, 0, n, id.head_crc) && crcAt(fd, id.size - n, n, id.tail_crc);
-    }
+    const bool ok = identifyOpen(fd, id);
     const int saved = errno;
     ::close(fd);
     errno = saved;
@@ -284,6 +287,30 @@ RecordIndex IndexBuilder::finish(uint8_t format, const FileIdentity &id, int64_t
     index.points = std::move(points_);
     while (!index.points.empty() && index.points.back().number >= entries) index.points.pop_back();
     return index;
+}
+
+void WriterMarks::mark(int64_t text, int64_t number) {
+    // Of the points an entry is the first after, the nearest one before it.
+    const int64_t point = text / every_ * every_;
+    marks_.push_back({point, text, number});
+    next_ = point + every_;
+}
+
+RecordIndex WriterMarks::finish(uint8_t format, const FileIdentity &id,
+                                const std::vector<OutputPoint> &points, int64_t entries,
+                                int64_t text_size, int64_t spacing) const {
+    IndexBuilder builder(spacing);
+    for (const Mark &m : marks_) {
+        const std::size_t k = static_cast<std::size_t>(m.point / every_);
+        if (k >= points.size() || points[k].text != m.point) throw std::logic_error("point");
+        StartPoint start;
+        start.kind = format == 0 ? PointKind::text : PointKind::stream;
+        start.at = points[k].at;
+        start.text = m.point;
+        builder.addPoint(std::move(start));
+        builder.addEntry(m.text, m.number);
+    }
+    return builder.finish(format, id, entries, text_size);
 }
 
 bool writeIndexFile(const char *path, const RecordIndex &index, std::string &why) {

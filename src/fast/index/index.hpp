@@ -29,6 +29,8 @@ struct FileIdentity {
 // The identity of the file at `path`; false with errno set when it cannot be read or is not a
 // regular file (EINVAL).
 bool identify(const char *path, FileIdentity &id) noexcept;
+// The same of the file open for reading at fd.
+bool identifyOpen(int fd, FileIdentity &id) noexcept;
 
 struct IndexPoint {
     StartPoint start;
@@ -78,6 +80,31 @@ class IndexBuilder {
     std::vector<StartPoint> pending_;
     std::size_t next_ = 0;
     std::vector<IndexPoint> points_;
+};
+
+struct OutputPoint;
+
+// What a writer records to index the file it writes as it writes it: for the split points the
+// output layer makes, one each `every` bytes of text, the first entry at or after each.
+class WriterMarks {
+  public:
+    explicit WriterMarks(int64_t every) noexcept : every_(every > 0 ? every : 1) {}
+    // An entry (in the text's order) at text offset `text` with `number` entries before it.
+    void entry(int64_t text, int64_t number) {
+        if (text >= next_) mark(text, number);
+    }
+    // The index of the file written, given its identity and the output layer's points.
+    RecordIndex finish(uint8_t format, const FileIdentity &id,
+                       const std::vector<OutputPoint> &points, int64_t entries, int64_t text_size,
+                       int64_t spacing) const;
+
+  private:
+    void mark(int64_t text, int64_t number);
+    struct Mark {
+        int64_t point, text, number;
+    };
+    int64_t every_, next_ = 0;
+    std::vector<Mark> marks_;
 };
 
 // Writes the index file at `path` in place as the writer writes a file: beside it, synced, then

@@ -76,7 +76,7 @@ int besideTries(const std::string &path, std::string &temp, Make make) {
 // with errno.
 int createBeside(const std::string &path, std::string &temp) {
     return besideTries(path, temp, [](const std::string &name) {
-        return ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        return ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     });
 }
 
@@ -103,7 +103,7 @@ Output::~Output() {
 bool Output::openUnnamed() noexcept {
 #ifdef O_TMPFILE
     try {
-        const int fd = ::open(folderOf(path_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        const int fd = ::open(folderOf(path_).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (fd < 0) return false;
         char proc[40];
         std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
@@ -222,6 +222,10 @@ bool Output::open(const char *path, const FormatInfo *format,
         const std::size_t unit = w ? w->unit : 1;
         const std::size_t want = slot_bytes ? slot_bytes : kSlotBytes;
         slot_bytes_ = std::max<std::size_t>(1, (want + (slot_bytes ? unit - 1 : 0)) / unit) * unit;
+        point_every_ =
+            settings.point_text
+                ? std::max<std::size_t>(1, (settings.point_text + slot_bytes_ - 1) / slot_bytes_)
+                : 0;
         slot_count_ = !threaded ? 1 : apart ? 2 * static_cast<std::size_t>(compressing) + 3 : 3;
         slots_.reset(new (std::nothrow) Slot[slot_count_]);
         if (!slots_) {
@@ -236,7 +240,7 @@ bool Output::open(const char *path, const FormatInfo *format,
                 return false;
             }
         }
-        cur_ = slots_[0].text.get();
+        cur_ = slot_start_ = slots_[0].text.get();
         lim_ = cur_ + slot_bytes_;
         if (threaded) {
             helpers_.emplace_back([this] { writer(); });
@@ -270,13 +274,23 @@ bool Output::encode(Slot &slot, Compressor *compressor) noexcept {
     if (!compressor) return true;
     slot.out.clear();
     return compressor->compress(reinterpret_cast<const unsigned char *>(slot.text.get()), slot.len,
-                                slot.last, slot.out);
+                                slot.end, slot.out);
 }
 
 bool Output::writeSlot(const Slot &slot) noexcept {
-    return format_
-               ? writeAll(fd_, slot.out.data(), slot.out.size())
-               : writeAll(fd_, reinterpret_cast<const unsigned char *>(slot.text.get()), slot.len);
+    if (point_every_ && slot.number % point_every_ == 0) {
+        try {
+            points_.push_back({static_cast<int64_t>(slot.number * slot_bytes_), file_at_});
+        } catch (const std::bad_alloc &) {
+            errno = ENOMEM;
+            return false;
+        }
+    }
+    const unsigned char *p =
+        format_ ? slot.out.data() : reinterpret_cast<const unsigned char *>(slot.text.get());
+    const std::size_t n = format_ ? slot.out.size() : slot.len;
+    file_at_ += static_cast<int64_t>(n);
+    return writeAll(fd_, p, n);
 }
 
 void Output::compressor(Compressor *compressor) noexcept {
@@ -324,7 +338,11 @@ bool Output::submit(bool last) noexcept {
     const std::size_t k = slot_count_;
     Slot &slot = slots_[filled_ % k];
     slot.len = static_cast<std::size_t>(cur_ - slot.text.get());
-    slot.last = last;
+    slot.number = filled_;
+    // The slot before a split point ends a frame, so that reading can start at the point.
+    slot.end = last                                                ? SlotEnd::text
+               : point_every_ && (filled_ + 1) % point_every_ == 0 ? SlotEnd::frame
+                                                                   : SlotEnd::more;
     if (helpers_.empty()) {
         if (!encode(slot, compressors_.empty() ? nullptr : compressors_[0].get())) {
             fail(ENOMEM);
@@ -352,7 +370,7 @@ bool Output::submit(bool last) noexcept {
         freed_.wait(lock, [&] { return failed() || filled_ - written_ < k; });
         if (failed()) return false;
     }
-    cur_ = slots_[filled_ % k].text.get();
+    cur_ = slot_start_ = slots_[filled_ % k].text.get();
     lim_ = cur_ + slot_bytes_;
     return true;
 }
@@ -400,6 +418,10 @@ bool Output::complete() noexcept {
         // up; a pipe or a device has nothing to sync, and is done with.
         const bool placing = unnamed_ || !temp_.empty();
         if (placing && sync_ && ::fdatasync(fd_) != 0) {
+            fail(errno);
+            return false;
+        }
+        if (when_complete_ && !when_complete_(fd_, when_complete_arg_)) {
             fail(errno);
             return false;
         }

@@ -35,6 +35,16 @@ struct OutputSettings {
     bool sync = true;            // fdatasync before the file is put in place
     bool unnamed = true;         // an unnamed file where the system has them; else a ".part" file
     std::size_t slot_bytes = 0;  // 0: about 1 MiB; else rounded up to whole blocks
+    // Text between the split points recorded (see Output::points()), rounded up to whole slots:
+    // 0 records none.
+    std::size_t point_text = 0;
+};
+
+// A place where reading the written file can start afresh: a slot's start, where every format
+// written starts a block or frame when points are recorded.
+struct OutputPoint {
+    int64_t text;  // the text offset
+    int64_t at;    // the file offset
 };
 
 class Output {
@@ -105,12 +115,31 @@ class Output {
     bool place(bool alone) noexcept;
     // Whether place() succeeded.
     bool placed() const noexcept { return finished_; }
+    // Whether the output is a file put in place at the end, not standard output, a pipe or a
+    // device.
+    bool placing() const noexcept { return own_fd_ && (unnamed_ || !temp_.empty()); }
+
+    // The text put so far.
+    int64_t textAt() const noexcept {
+        return static_cast<int64_t>(filled_ * slot_bytes_) + (cur_ - slot_start_);
+    }
+    // The text between split points, a multiple of the slot size (0: none are recorded), and
+    // the points, one each that much text, in order: all of them once complete() succeeded.
+    int64_t pointText() const noexcept { return static_cast<int64_t>(point_every_ * slot_bytes_); }
+    const std::vector<OutputPoint> &points() const noexcept { return points_; }
+    // Called by complete() once every byte is written and synced, before the file is closed,
+    // with a descriptor open for reading and writing: false fails the output, with errno.
+    void whenComplete(bool (*call)(int fd, void *arg), void *arg) noexcept {
+        when_complete_ = call;
+        when_complete_arg_ = arg;
+    }
 
   private:
     struct Slot {
         std::unique_ptr<char[]> text;
         std::size_t len = 0;
-        bool last = false;
+        uint64_t number = 0;  // of the slots handed over, from 0
+        SlotEnd end = SlotEnd::more;
         bool done = false;  // compressed, waiting for its turn to be written
         ByteBuffer out;
     };
@@ -139,7 +168,13 @@ class Output {
     std::unique_ptr<Slot[]> slots_;
     std::size_t slot_count_ = 0;
     std::size_t slot_bytes_ = 0;
-    char *cur_ = nullptr, *lim_ = nullptr;
+    char *cur_ = nullptr, *lim_ = nullptr, *slot_start_ = nullptr;
+    // Split points: one each point_every_ slots (0: none), recorded by the one that writes.
+    uint64_t point_every_ = 0;
+    int64_t file_at_ = 0;  // the bytes written
+    std::vector<OutputPoint> points_;
+    bool (*when_complete_)(int, void *) = nullptr;
+    void *when_complete_arg_ = nullptr;
     // One for each compressing helper, or the caller's.
     std::vector<std::unique_ptr<Compressor>> compressors_;
     std::vector<std::thread> helpers_;
