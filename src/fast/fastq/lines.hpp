@@ -33,6 +33,10 @@ const char *scanPathName(ScanPath path) noexcept;
 using LineMaskKernel = void (*)(const char *p, std::size_t blocks, std::uint64_t *out);
 LineMaskKernel lineMaskKernel() noexcept;
 
+// Whether [p, p + n) holds the byte a or the byte b: the writer's check of bases and quality
+// values, by the path in use (a vector at a time, or eight bytes on the portable path).
+bool holdsEither(const void *p, std::size_t n, unsigned char a, unsigned char b) noexcept;
+
 // The first blank in [p, end), or end: eight bytes at a time, as a header's name is short and
 // a call to memchr costs more than the search.
 template <class Char>

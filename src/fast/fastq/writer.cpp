@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fast.h"
+#include "fastq/lines.hpp"
 #include "fastq/scan.hpp"
 #include "fastq/textio.hpp"
 #include "fastq/writer.hpp"
@@ -78,22 +79,7 @@ using fast::Output;
 // A zstd file with an index starts a frame about every this many index spacings.
 constexpr int64_t kZstdFrameSpacings = 4;
 
-// Whether [p, p + n) holds the byte a or the byte b, eight bytes at a time.
-bool holdsEither(const void *p, std::size_t n, unsigned char a, unsigned char b) noexcept {
-    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
-    const auto zeroByte = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-    const unsigned char *s = static_cast<const unsigned char *>(p);
-    const uint64_t wa = a * kOnes, wb = b * kOnes;
-    uint64_t found = 0;
-    std::size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t v;
-        std::memcpy(&v, s + i, 8);
-        found |= zeroByte(v ^ wa) | zeroByte(v ^ wb);
-    }
-    for (; i < n; ++i) found |= (s[i] == a) | (s[i] == b);
-    return found != 0;
-}
+using fast::holdsEither;
 
 // Quality values that the reader cannot get back from the bytes they are written as: -33 is
 // a zero byte, which ends the text's reading, -23 a line feed, which ends the line, and -1 a
