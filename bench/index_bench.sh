@@ -7,7 +7,10 @@
 #     compressed copies, and against the same stream without the index on the plain file (a
 #     hard link of it, which has none), at the default threads and at THREADS_LIST;
 #   - reading single entries through the index, the slowest of a few;
-#   - the index's size against the compressed file's.
+#   - the index's size against the compressed file's;
+#   - the writer writing the index as it writes (bin/fastq_copy --index) against the same copy
+#     without it, to BGZF and to zstd (whose frames it then ends at split points: their sizes
+#     too), and the stream of that zstd copy with its index against zstd -dc.
 # Every stream must count the same entries and bases. FAST_BENCH_MB sets the size (default
 # 1024), ROUNDS the rounds (default 3), FAST_BENCH_DATA a folder that keeps the files.
 #   bench/index_bench.sh [build-dir]
@@ -17,7 +20,7 @@ build=${1:-${FAST_BUILD_DIR:-build-bench}}
 bin=$build/bin
 mb=${FAST_BENCH_MB:-1024}
 rounds=${ROUNDS:-3}
-peers igzip:isal bgzip:tabix pigz:pigz /usr/bin/time:time
+peers igzip:isal bgzip:tabix pigz:pigz /usr/bin/time:time zstd:zstd
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -58,7 +61,8 @@ for threads in 0 ${THREADS_LIST:-2 3}; do
     add ibgzf "igzip -dc, BGZF" "igzip -dc '$bgzf' > /dev/null"
     measure
     for k in plain0 gz bgzf bgzf0; do
-        cmp -s "$work/out.${at[plain]}" "$work/out.${at[$k]}" ||
+        # The counts' line; the parse time on the next line differs from run to run.
+        cmp -s <(head -1 "$work/out.${at[plain]}") <(head -1 "$work/out.${at[$k]}") ||
             { echo "the counts differ: ${names[${at[$k]}]}"; exit 1; }
     done
     echo "== threads $threads (0: the default)"
@@ -81,4 +85,28 @@ add atplain "entry k, plain (slowest of 8)" "$bin/index_tool at '$fq' $ks"
 measure
 echo "== random access (target 30 ms)"
 for i in "${!names[@]}"; do printf '%-32s %8s s\n' "${names[$i]}" "${best[$i]}"; done
+
+names=() commands=() at=()
+add wbgzfx "write BGZF, with the index" "$bin/fastq_copy --no-sync --index '$fq' '$work/w.x.gz'"
+add wbgzf "write BGZF, without" "$bin/fastq_copy --no-sync '$fq' '$work/w.gz'"
+add wzstdx "write zstd, with the index" "$bin/fastq_copy --no-sync --index '$fq' '$work/w.x.zst'"
+add wzstd "write zstd, without" "$bin/fastq_copy --no-sync '$fq' '$work/w.zst'"
+measure
+echo "== writing the index as the file is written"
+for i in "${!names[@]}"; do printf '%-32s %8s s  %8s KiB\n' "${names[$i]}" "${best[$i]}" "${peak[$i]}"; done
+for pair in "wbgzfx wbgzf w.x.gz w.gz BGZF" "wzstdx wzstd w.x.zst w.zst zstd"; do
+    set -- $pair
+    awk -v a="${best[${at[$1]}]}" -v b="${best[${at[$2]}]}" -v sa="$(stat -c %s "$work/$3")" \
+        -v sb="$(stat -c %s "$work/$4")" -v f="$5" \
+        'BEGIN { printf "%s with the index / without: %.2fx the time, %.3fx the size\n", f, a / b, sa / sb }'
+done
+names=() commands=() at=()
+add zx "stream, zstd written with its index" "$bin/stream_count '$work/w.x.zst' 0 0"
+ln -f "$work/w.x.zst" "$work/w.nox.zst"
+add z "stream, the same without the index" "$bin/stream_count '$work/w.nox.zst' 0 0"
+add zdc "zstd -dc" "zstd -dc '$work/w.x.zst' > /dev/null"
+measure
+for i in "${!names[@]}"; do printf '%-36s %8s s  %8s KiB\n' "${names[$i]}" "${best[$i]}" "${peak[$i]}"; done
+awk -v a="${best[${at[zx]}]}" -v b="${best[${at[zdc]}]}" \
+    'BEGIN { printf "zstd written with its index: stream / zstd -dc %.2fx\n", a / b }'
 rm -f "$fq.noindex" "$gz.noindex" "$bgzf.noindex" "$fq.ridx" "$gz.ridx" "$bgzf.ridx"

@@ -14,10 +14,12 @@
  *   ./fastq_copy reads.fq reads.fq.gz 6 2                 (level 6, two threads in all)
  *   ./fastq_copy r1.fq.gz r2.fq.gz o1.fq.gz o2.fq.gz [LEVEL [THREADS]]
  *   ./fastq_copy --no-sync --fasta-width 60 contigs.fa copy.fa
+ *   ./fastq_copy --index reads.fq.gz reads.fq.zst         (with reads.fq.zst.ridx beside it)
  * With four names the copy is of a pair; with four arguments of which the last two are
  * numbers, of one file at that level and thread count. --no-sync leaves out the sync before
  * the output is put in place (for an intermediate file: only a crash of the machine can then
- * lose it), and --fasta-width N writes FASTA entries in lines of at most N bases.
+ * lose it), --fasta-width N writes FASTA entries in lines of at most N bases, and --index
+ * writes each output's record index beside it, put in place with it.
  */
 #include <fast.h>
 
@@ -50,6 +52,8 @@ int main(int argc, char **argv) {
     while (argc > 1 && strncmp(argv[1], "--", 2) == 0) {
         if (strcmp(argv[1], "--no-sync") == 0) {
             options.flags |= FAST_WRITE_NO_SYNC;
+        } else if (strcmp(argv[1], "--index") == 0) {
+            options.flags |= FAST_WRITE_INDEX;
         } else if (strcmp(argv[1], "--fasta-width") == 0 && argc > 2 && all_digits(argv[2])) {
             options.fasta_width = atoi(argv[2]);
             --argc;
@@ -65,8 +69,9 @@ int main(int argc, char **argv) {
     int paths = pair ? 4 : 2;
     if (argc < 3 || argc > paths + 3) {
         fprintf(stderr,
-                "usage: %s [--no-sync] [--fasta-width N] IN OUT [LEVEL [THREADS]]\n"
-                "       %s [--no-sync] [--fasta-width N] IN1 IN2 OUT1 OUT2 [LEVEL [THREADS]]\n",
+                "usage: %s [--no-sync] [--index] [--fasta-width N] IN OUT [LEVEL [THREADS]]\n"
+                "       %s [--no-sync] [--index] [--fasta-width N] IN1 IN2 OUT1 OUT2 [LEVEL "
+                "[THREADS]]\n",
                 program, program);
         return 2;
     }

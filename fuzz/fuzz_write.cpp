@@ -6,7 +6,9 @@
 // decodeFastq2 keeps and the stream would read as the line's end). The first byte chooses the
 // format (plain, BGZF, zstd where the build has it), the threads (1, or for one input in 16
 // three) and the most entries a batch; the second the slot size, so that entries cross slots
-// and BGZF blocks at every place, and for one input in four a FASTA line width of 1 to 7.
+// and BGZF blocks at every place, and for one input in four a FASTA line width of 1 to 7. One
+// input in sixteen is written with its index, which must load and whose splits must read every
+// entry once.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,6 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (format == FAST_WRITE_ZSTD && !fast::formatNamed(fast::Format::zstd)->writer)
         format = FAST_WRITE_BGZF;
     const int32_t threads = (choice >> 2) % 16 == 0 ? 3 : 1;
+    const bool indexed = (choice >> 2) % 16 == 5;
     const int32_t most = 1 + (choice >> 6) * 7;
     const size_t slot = 1 + slot_choice * 16u;
     // FASTA lines of 1 to 7 bases for one input in four, else one line.
@@ -102,6 +105,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     o.format = format;
     o.threads = threads;
     o.fasta_width = width;
+    o.flags = indexed ? FAST_WRITE_INDEX : 0;
+    o.index_spacing = 1 + slot_choice * 8;
     FastqWriter *w = fast::openWriter(path.c_str(), &o, slot);
     if (!w) std::abort();
     int32_t rc = 0;
@@ -130,6 +135,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (entriesOf(path.c_str(), back, back_count) != expected) std::abort();
     release(back);
     release(e);
+    if (indexed) {
+        FastqIndex *index = loadFastqIndex(path.c_str(), nullptr);
+        if (!index || fastqIndexError(index) || fastqIndexEntries(index) != count) std::abort();
+        int64_t bounds[4];
+        const int32_t spans = fastqIndexSplits(index, 3, bounds);
+        int64_t read = 0;
+        for (int32_t j = 0; j < spans; ++j) {
+            FastqStream *s = openFastqIndexRange(index, bounds[j], bounds[j + 1], 0, 1);
+            SeqEntry *batch;
+            int32_t n = 0;
+            while (s && (n = readFastqBatch(s, &batch)) > 0) read += n;
+            if (!s || n != 0) std::abort();
+            closeFastqStream(s);
+        }
+        if (read != count) std::abort();
+        closeFastqIndex(index);
+        ::unlink((path + ".ridx").c_str());
+    }
     ::unlink(path.c_str());
     return 0;
 }

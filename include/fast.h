@@ -309,14 +309,14 @@ typedef struct FastqStream FastqStream;
  * A regular file with a record index beside it (path.ridx, made by
  * indexFastq()) that matches it is read, unless threads is 1, by helpers
  * that each read their own span from a split point (threads - 1 of them,
- * or for 0 one a core up to 8, at least 2; a BGZF file, whose blocks are
- * inflated on every helper anyway, only with 8 helpers or more); the
- * batches come in order and hold exactly the entries read without the
- * index. Each span checks that
- * the next starts where it ends; where the text does not agree with the
- * index, the text is read on in order from the first entry not yet
- * delivered, so that an index never changes what is read. Memory: up to
- * one span of about 8 MiB of text a helper, and one more, besides. */
+ * or for 0 one a core up to 8, at least 2; plain text, BGZF and zstd,
+ * which read in order keep two cores busy, only with 8 helpers or more);
+ * the batches come in order and hold exactly the entries read without the
+ * index. Each span checks that the next starts where it ends; where the
+ * text does not agree with the index, the text is read on in order from
+ * the first entry not yet delivered, so that an index never changes what
+ * is read. Memory: up to one span of about 8 MiB of text a helper, and one
+ * more, besides. */
 FastqStream *openFastqStream(const char *path, int64_t batch_bytes, int32_t threads);
 
 /* Reads the next batch: stores a pointer to its entries in *entries and

@@ -32,12 +32,14 @@ namespace {
 constexpr int64_t kSpanText = int64_t{8} << 20;
 // Helpers when the caller leaves it to the stream, as for BGZF.
 constexpr int32_t kMostAutoHelpers = 8;
-// Below this many helpers a BGZF file is read as without an index: its blocks are inflated on
-// every helper while one thread parses, which on two cores is about a fifth faster than spans
-// and holds a quarter of the memory. A helper inflates about 0.8 GB of text a second and the
-// parse takes 5 to 8 GB a second, so only from about eight helpers on does that one parse
-// fall behind, and spans, which parse on every helper too, pay.
-constexpr int32_t kBgzfSpanHelpers = 8;
+// Spans pay on few cores where one core's inflating bounds the read in order: gzip that is not
+// BGZF (one member, or members without block sizes), xz and bzip2. The others are read in order
+// below this many helpers, faster than by spans on two cores and in a fifth of the memory:
+// plain text, which the stream parses at 5 to 8 GB a second; BGZF, whose blocks are inflated on
+// every helper while one thread parses; zstd, which inflates 2 GB of text a second or more on
+// its helper. A BGZF helper inflates about 0.8 GB a second, so from about eight helpers on the
+// one parse falls behind, and spans, which parse on every helper, pay for all of them.
+constexpr int32_t kFastFormatSpanHelpers = 8;
 
 // Whether the file at `path` starts with a BGZF block.
 bool startsBgzf(const char *path) noexcept {
@@ -372,8 +374,10 @@ FastqStream *openIndexedStream(const char *path, int64_t batch_bytes, int32_t th
         const int32_t cores = static_cast<int32_t>(std::thread::hardware_concurrency());
         const int32_t helpers =
             threads == 0 ? std::clamp(cores, 2, kMostAutoHelpers) : std::min(threads - 1, 63);
-        if (helpers < 2 || (helpers < kBgzfSpanHelpers && index->index.format == 1 &&
-                            startsBgzf(path))) {
+        const uint8_t format = index->index.format;
+        const bool fast_in_order =
+            format == 0 || format == 2 || (format == 1 && startsBgzf(path));
+        if (helpers < 2 || (helpers < kFastFormatSpanHelpers && fast_in_order)) {
             closeFastqIndex(index);
             return nullptr;
         }
