@@ -216,8 +216,7 @@ inline void checkIndexed(const char *path, const std::vector<std::string> &want,
     SCOPED_TRACE(std::string("indexed ") + path + ", spacing " + std::to_string(spacing));
     const std::string ridx = std::string(path) + ".ridx";
     if (build) {
-        FastqIndex *built =
-            indexFastq(path, nullptr, spacing, 1 + static_cast<int32_t>(rng() % 2));
+        FastqIndex *built = indexFastq(path, nullptr, spacing, 1 + static_cast<int32_t>(rng() % 2));
         ASSERT_NE(nullptr, built);
         ASSERT_EQ(nullptr, fastqIndexError(built)) << fastqIndexError(built);
         closeFastqIndex(built);
@@ -280,6 +279,34 @@ inline void checkIndexed(const char *path, const std::vector<std::string> &want,
         EXPECT_EQ(want, firsts) << "pairs, threads " << threads;
         closeFastqStream(a);
         closeFastqStream(b);
+        // Mates in turn, and three files in step, are read in order, with the same result as
+        // on one thread, which reads no spans.
+        const auto interleaved = [&](int32_t t) {
+            FastqStream *s = openFastqStream(path, batch, t);
+            std::vector<std::string> mates;
+            SeqEntry *x = nullptr, *y = nullptr;
+            int32_t got;
+            while ((got = readFastqPairBatch(s, s, &x, &y)) > 0)
+                for (int32_t i = 0; i < got; ++i) mates.push_back(show(x[i]) + show(y[i]));
+            const char *why = got ? fastqStreamError(s) : nullptr;
+            mates.push_back(std::to_string(got) + (why ? why : ""));
+            closeFastqStream(s);
+            return mates;
+        };
+        EXPECT_EQ(interleaved(1), interleaved(threads)) << "interleaved, threads " << threads;
+        FastqStream *three[] = {openFastqStream(path, batch, threads),
+                                openFastqStream(path, batch, 1),
+                                openFastqStream(path, batch, threads)};
+        SeqEntry *e3[3];
+        std::vector<std::string> thirds;
+        while ((got = readFastqBatches(three, 3, e3)) > 0)
+            for (int32_t i = 0; i < got; ++i) {
+                thirds.push_back(show(e3[2][i]));
+                EXPECT_EQ(thirds.back(), show(e3[0][i]));
+            }
+        EXPECT_EQ(0, got) << fastqStreamError(three[0]);
+        EXPECT_EQ(want, thirds) << "three files, threads " << threads;
+        for (FastqStream *s : three) closeFastqStream(s);
     }
     std::remove(ridx.c_str());
 }
@@ -298,8 +325,8 @@ inline std::string slurp(const std::string &path) {
 template <class Rng>
 std::string writeEntries(const std::string &path, int32_t format, int32_t threads,
                          const SeqEntry *e, int32_t n, Rng &rng, int times = 1, int most = 5,
-                         size_t slot = 0, int32_t width = 0, int32_t flags = 0,
-                         bool unnamed = true, int64_t spacing = 0) {
+                         size_t slot = 0, int32_t width = 0, int32_t flags = 0, bool unnamed = true,
+                         int64_t spacing = 0) {
     FastqWriterOptions o{};
     o.size = sizeof o;
     o.format = format;

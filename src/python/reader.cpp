@@ -64,16 +64,11 @@ class ReaderCore : public RecordSource {
         // The stream's threads count its caller: here the gathering thread.
         threaded_ = threads != 1;
         const std::int32_t stream_threads = threads == 0 ? 0 : threaded_ ? threads - 1 : 1;
-        // Files read in step beyond two, and interleaved pairs, are read in order: a stream that
-        // reads an index's spans on helpers cuts its batches itself.
-        const bool in_order = interleaved_ || paths.size() > 2;
-        const std::int32_t threads_each =
-            in_order && (stream_threads == 0 || stream_threads > 2) ? 2 : stream_threads;
         for (const std::string &path : paths) {
             FastqStream *s;
             {
                 py::gil_scoped_release release;
-                s = openReaderStream(path, batch_bytes, threads_each, first, end);
+                s = openReaderStream(path, batch_bytes, stream_threads, first, end);
             }
             if (s == nullptr) {
                 const int error = errno;

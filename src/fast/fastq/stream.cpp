@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "fastq/bam.hpp"
 #include "fastq/lines.hpp"
@@ -742,10 +743,11 @@ namespace {
 // One stream of mates in turn: entries 2i and 2i + 1 of the text are a pair. The first mates
 // are moved to the front of the batch, the second into `mates`.
 int32_t readInterleaved(FastqStream &s, SeqEntry **first_entries, SeqEntry **second_entries) {
-    // A stream that reads its spans on helpers hands out batches of its own cut.
+    // A stream that reads its spans on helpers hands out batches of its own cut, which need
+    // not end between mates: mates are read in order.
     if (s.source) {
-        errno = EINVAL;
-        return -1;
+        FastqStream *in_order = s.source->inOrder();
+        return in_order ? readInterleaved(*in_order, first_entries, second_entries) : -1;
     }
     if (s.state != 0 || s.failed()) return s.state < 0 ? -1 : 0;
     s.even = true;
@@ -854,11 +856,20 @@ int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entr
                    ? streams[0]->source->nextPair(streams[0], streams[1], &entries[0], &entries[1])
                    : streams[1]->source->nextPair(streams[0], streams[1], &entries[0], &entries[1]);
     if (n == 1 && streams[0]->source) return streams[0]->source->next(&entries[0]);
-    for (int32_t i = 0; i < n; ++i)
-        if (streams[i]->source) {
-            errno = EINVAL;
+    // Three or more files in step, of which some read spans on helpers: those are read in order.
+    for (int32_t i = 0; i < n; ++i) {
+        if (!streams[i]->source) continue;
+        std::vector<FastqStream *> in_order;
+        try {
+            in_order.assign(streams, streams + n);
+        } catch (const std::bad_alloc &) {
+            errno = ENOMEM;
             return -1;
         }
+        for (FastqStream *&t : in_order)
+            if (t->source && !(t = t->source->inOrder())) return -1;
+        return readFastqBatches(in_order.data(), n, entries);
+    }
     FastqStream &a = *streams[0];
     char spare[16];
     // Any stream's failure is every stream's, told by the first.

@@ -51,6 +51,10 @@ class BatchSource {
                              SeqEntry **second_entries) noexcept = 0;
     virtual const char *error() const noexcept = 0;
     virtual int64_t skipped() const noexcept = 0;
+    // The stream that reads on in order from the first entry not yet delivered, for the reading
+    // that the source's batches do not serve (mates in turn, three or more files in step);
+    // nullptr on a failure, which error() tells.
+    virtual FastqStream *inOrder() noexcept = 0;
 };
 
 // A stream whose batches come from `source`, or nullptr (ENOMEM).

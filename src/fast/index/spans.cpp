@@ -150,6 +150,17 @@ class SpanReader final : public BatchSource {
         return readFastqPairBatch(a, b, first_entries, second_entries);
     }
 
+    FastqStream *inOrder() noexcept override {
+        if (driven_) {
+            // Its position is its leader's, read in step with it.
+            error_ = path_ + ": the second file of a pair read by spans is read with its first";
+            return nullptr;
+        }
+        started_ = true;
+        if (!sequential_ && !fallBack()) return nullptr;
+        return sequential_;
+    }
+
     const char *error() const noexcept override {
         if (sequential_) return fastqStreamError(sequential_);
         return error_.empty() ? nullptr : error_.c_str();
@@ -375,8 +386,7 @@ FastqStream *openIndexedStream(const char *path, int64_t batch_bytes, int32_t th
         const int32_t helpers =
             threads == 0 ? std::clamp(cores, 2, kMostAutoHelpers) : std::min(threads - 1, 63);
         const uint8_t format = index->index.format;
-        const bool fast_in_order =
-            format == 0 || format == 2 || (format == 1 && startsBgzf(path));
+        const bool fast_in_order = format == 0 || format == 2 || (format == 1 && startsBgzf(path));
         if (helpers < 2 || (helpers < kFastFormatSpanHelpers && fast_in_order)) {
             closeFastqIndex(index);
             return nullptr;
