@@ -1,6 +1,8 @@
 // Writers over the library's writer. Records are copied into a buffer of entries and written a
 // buffer at a time, without the GIL; a batch read from a file is written straight from its
 // arrays.
+#include <sys/stat.h>
+
 #include <cerrno>
 
 #include <pybind11/stl.h>
@@ -61,9 +63,16 @@ class WriterCore {
             if (w == nullptr) {
                 const int error = errno;
                 abort();
+                // Only a file put in place has an index: not standard output, a pipe or a device.
+                struct stat st;
+                const bool placed =
+                    paths[k] != "-" && (::stat(paths[k].c_str(), &st) != 0 || S_ISREG(st.st_mode));
                 throwOsError(paths[k], error,
-                             "cannot write " + paths[k] + " in that format at level " +
-                                 std::to_string(level));
+                             index && !placed
+                                 ? "cannot write an index of " + paths[k] +
+                                       ": only a file put in place has one"
+                                 : "cannot write " + paths[k] + " in that format at level " +
+                                       std::to_string(level));
             }
             writers_.push_back(w);
         }

@@ -181,5 +181,7 @@ def test_bad_arguments(tmp_path):
             fastreads.open(tmp_path / "o.fq", **options)
     with pytest.raises(TypeError):
         fastreads.open(tmp_path / "z.fq", mode="w", sync=1)
+    with pytest.raises(ValueError, match="only a file put in place has one"):
+        fastreads.open("-", mode="w", index=True)
     with pytest.raises(FileNotFoundError):
         fastreads.open(tmp_path / "none" / "o.fq", mode="w")
