@@ -857,8 +857,8 @@ int32_t readFastqBatches(FastqStream *const *streams, int32_t n, SeqEntry **entr
                    : streams[1]->source->nextPair(streams[0], streams[1], &entries[0], &entries[1]);
     if (n == 1 && streams[0]->source) return streams[0]->source->next(&entries[0]);
     // Three or more files in step, of which some read spans on helpers: those are read in order.
-    for (int32_t i = 0; i < n; ++i) {
-        if (!streams[i]->source) continue;
+    if (std::any_of(streams, streams + n,
+                    [](const FastqStream *t) { return t->source != nullptr; })) {
         std::vector<FastqStream *> in_order;
         try {
             in_order.assign(streams, streams + n);

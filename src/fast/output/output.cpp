@@ -240,7 +240,7 @@ bool Output::open(const char *path, const FormatInfo *format,
                 return false;
             }
         }
-        cur_ = slot_start_ = slots_[0].text.get();
+        cur_ = slots_[0].text.get();
         lim_ = cur_ + slot_bytes_;
         if (threaded) {
             helpers_.emplace_back([this] { writer(); });
@@ -370,7 +370,7 @@ bool Output::submit(bool last) noexcept {
         freed_.wait(lock, [&] { return failed() || filled_ - written_ < k; });
         if (failed()) return false;
     }
-    cur_ = slot_start_ = slots_[filled_ % k].text.get();
+    cur_ = slots_[filled_ % k].text.get();
     lim_ = cur_ + slot_bytes_;
     return true;
 }

@@ -121,7 +121,8 @@ class Output {
 
     // The text put so far.
     int64_t textAt() const noexcept {
-        return static_cast<int64_t>(filled_ * slot_bytes_) + (cur_ - slot_start_);
+        // The current slot starts a slot's size before its limit.
+        return static_cast<int64_t>(filled_ * slot_bytes_ + slot_bytes_) - (lim_ - cur_);
     }
     // The text between split points, a multiple of the slot size (0: none are recorded), and
     // the points, one each that much text, in order: all of them once complete() succeeded.
@@ -168,7 +169,7 @@ class Output {
     std::unique_ptr<Slot[]> slots_;
     std::size_t slot_count_ = 0;
     std::size_t slot_bytes_ = 0;
-    char *cur_ = nullptr, *lim_ = nullptr, *slot_start_ = nullptr;
+    char *cur_ = nullptr, *lim_ = nullptr;
     // Split points: one each point_every_ slots (0: none), recorded by the one that writes.
     uint64_t point_every_ = 0;
     int64_t file_at_ = 0;  // the bytes written
